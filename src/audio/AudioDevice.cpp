@@ -1,0 +1,3 @@
+#include "audio/AudioDevice.h"
+
+int AudioDevice::ConfigSoundBufferSize = 0;

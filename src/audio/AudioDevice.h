@@ -1,0 +1,30 @@
+#pragma once
+
+// An output device: a ring of 44100 Hz stereo frames (32-bit cells, left then right)
+// that the output engine fills through lock/unlock at its write cursor while the
+// device's drain plays it from the play cursor (getCurrentPosition).
+class AudioDevice
+{
+public:
+    // Ring size in units of 256 frames ("SoundBufferSize", 1..999, default 64).
+    static int ConfigSoundBufferSize;
+
+    AudioDevice() : bufferSamples(0), consumedSamples(0) {}
+    virtual ~AudioDevice() {}
+
+    virtual bool init() = 0;
+    virtual bool close() = 0;
+    virtual bool start() = 0;
+    virtual bool stop() = 0;
+    virtual unsigned long getCurrentPosition() = 0;
+    virtual void* lock(unsigned long position, unsigned long length) = 0;
+    virtual void unlock() = 0;
+    virtual void signal() {}
+
+    unsigned long getBufferSamples() const { return bufferSamples; }
+    unsigned long getConsumedSamples() const { return consumedSamples; }
+
+protected:
+    unsigned int bufferSamples;
+    unsigned int consumedSamples;
+};

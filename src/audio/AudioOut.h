@@ -1,0 +1,53 @@
+#pragma once
+
+class AudioDevice;
+
+// The output engine: turns emulated time (CPU cycles at 33 868 800 Hz, 768 per
+// output frame) into frames rendered into the device's ring, keeping about half the
+// ring queued ahead of the device's play cursor. After every rendered frame it
+// collects the SPU's interrupt hits and calls the host's IRQ callback; with
+// ConfigSPUIRQWaitCPUAction on it then holds the paced output until the host
+// touches a register or DMA (CPUaction).
+//
+// One instance, theAudioOut. Every operation runs inside the critical section.
+class AudioOut
+{
+public:
+    static int ConfigAudioDevice;
+    static int ConfigAsyncMode;
+    static int ConfigSPUIRQWaitCPUAction;
+
+    AudioOut();
+    virtual ~AudioOut();
+
+    bool init();
+    bool close();
+    bool start();
+    bool stop();
+    void updateBuffer();
+    void async(unsigned long cycles, long minSamples);
+    unsigned long playSounds(short* buffer, unsigned long frames);
+
+    void setexecuteSPUIRQ(void (*callback)(void)) { executeSPUIRQ = callback; }
+    void CPUaction() { waitCPUAction = false; }
+
+    // Views for tests.
+    bool isPlaying() const { return playing; }
+    bool isWaitingForCPU() const { return waitCPUAction; }
+    int getPendingIRQCount() const { return spuIRQCount; }
+    AudioDevice* getDevice() const { return device; }
+    unsigned long getWritePosition() const { return writePosition; }
+    int getPendingCycles() const { return pendingCycles; }
+
+private:
+    AudioOut(const AudioOut&) = delete;
+    AudioOut& operator=(const AudioOut&) = delete;
+
+    AudioDevice* device;
+    bool playing;
+    void (*executeSPUIRQ)(void);
+    int spuIRQCount;
+    bool waitCPUAction;
+    unsigned int writePosition;
+    int pendingCycles;
+};

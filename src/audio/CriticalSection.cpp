@@ -1,0 +1,78 @@
+#include "audio/CriticalSection.h"
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <sys/time.h>
+
+std::atomic<bool> bInCS(false);
+
+namespace
+{
+sigset_t sigMask;
+sigset_t sigMaskOrg;
+// Statically initialised as well, so that a host calling an export before SPUinit
+// finds a usable mutex rather than an uninitialised one.
+pthread_mutex_t mutexCS = PTHREAD_MUTEX_INITIALIZER;
+} // namespace
+
+void initCS()
+{
+    if (sigemptyset(&sigMask) != 0)
+        perror("initCS() sigemptyset(&sigMask)");
+    if (sigaddset(&sigMask, SIGALRM) != 0)
+        perror("initCS() sigaddset(&sigMask, SIGALRM)");
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutex_init(&mutexCS, nullptr);
+    pthread_mutexattr_destroy(&attr);
+}
+
+void deleteCS()
+{
+    if (sigemptyset(&sigMask) != 0)
+        perror("deleteCS() sigemptyset(&sigMask)");
+    pthread_mutex_destroy(&mutexCS);
+}
+
+void enterCS()
+{
+    bInCS = true;
+    if (sigprocmask(SIG_BLOCK, &sigMask, &sigMaskOrg) != 0)
+        perror("enterCS() sigprocmask(SIG_BLOCK, &sigMask, &sigMaskOrg)");
+    pthread_mutex_lock(&mutexCS);
+}
+
+void leaveCS()
+{
+    pthread_mutex_unlock(&mutexCS);
+    if (sigprocmask(SIG_UNBLOCK, &sigMask, nullptr) != 0)
+        perror("leaveCS() sigprocmask(SIG_UNBLOCK, &sigMask, NULL)");
+    bInCS = false;
+}
+
+namespace
+{
+class GetTime
+{
+public:
+    GetTime() { gettimeofday(&base, nullptr); }
+    unsigned long getMilliSeconds() const
+    {
+        timeval now;
+        gettimeofday(&now, nullptr);
+        // The base's microseconds are not subtracted: the count steps with whole
+        // wall-clock seconds and starts between 0 and 999.
+        return static_cast<unsigned int>((now.tv_sec - base.tv_sec) * 1000 + now.tv_usec / 1000);
+    }
+
+private:
+    timeval base;
+};
+} // namespace
+
+unsigned long GetTickCount()
+{
+    static GetTime time;
+    return time.getMilliSeconds();
+}

@@ -1,0 +1,222 @@
+// The PSEmu Pro entry points. Each one is thin: it takes the critical section where
+// the SPU state is touched, logs to the event recorder when one runs, signals that
+// the CPU has acted where the host touched registers or DMA, and forwards to the
+// global objects.
+
+#include "audio/CriticalSection.h"
+#include "plugin/Freeze.h"
+#include "plugin/Globals.h"
+
+#define SPU_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace
+{
+void* hInstance = nullptr; // the module handle of the Windows interface; never set here
+} // namespace
+
+SPU_EXPORT const char* PSEgetLibName()
+{
+    return "Talvane SPU Plugin";
+}
+
+SPU_EXPORT unsigned long PSEgetLibType()
+{
+    return 4; // sound processor
+}
+
+SPU_EXPORT unsigned long PSEgetLibVersion()
+{
+    return 0x00010129; // version 1, revision 1, build 41
+}
+
+SPU_EXPORT void* getHinstance()
+{
+    return hInstance;
+}
+
+SPU_EXPORT long SPUinit()
+{
+    initCS();
+    theConfig.loadConfig();
+    theConfig.updateConfigValue();
+    StreamSound::ConfigWaitForXABufferIsFree = 0;
+    theSPU.init();
+    return 0;
+}
+
+SPU_EXPORT long SPUopen(...)
+{
+    theConfig.updateConfigValue();
+    return 0;
+}
+
+SPU_EXPORT long SPUclose()
+{
+    if (theRecord != nullptr)
+    {
+        enterCS();
+        theRecord->stopRecord();
+        leaveCS();
+        delete theRecord;
+        theRecord = nullptr;
+    }
+    return 0;
+}
+
+SPU_EXPORT long SPUshutdown()
+{
+    deleteCS();
+    return 0;
+}
+
+SPU_EXPORT long SPUtest()
+{
+    return 0;
+}
+
+SPU_EXPORT long SPUconfigure()
+{
+    theConfig.loadConfig();
+    if (theConfig.showConfigDialog() == 1)
+        theConfig.saveConfig();
+    return 0;
+}
+
+SPU_EXPORT long SPUabout()
+{
+    return theConfig.showAboutDialog();
+}
+
+SPU_EXPORT void SPUwriteRegister(unsigned long address, unsigned short value)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logREGwrite(address, value);
+    theAudioOut.CPUaction();
+    theSPU.writeRegister(address, value);
+    leaveCS();
+}
+
+SPU_EXPORT unsigned short SPUreadRegister(unsigned long address)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logREGread(address);
+    theAudioOut.CPUaction();
+    const unsigned short value = theSPU.readRegister(address);
+    leaveCS();
+    return value;
+}
+
+SPU_EXPORT void SPUwriteDMA(unsigned short value)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logDMAwrite(&value, 1);
+    theAudioOut.CPUaction();
+    theSPU.writeDMA(value);
+    leaveCS();
+}
+
+SPU_EXPORT unsigned short SPUreadDMA()
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logDMAread(1);
+    theAudioOut.CPUaction();
+    const unsigned short value = theSPU.readDMA();
+    leaveCS();
+    return value;
+}
+
+SPU_EXPORT void SPUwriteDMAMem(unsigned short* source, int count)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logDMAwrite(source, count);
+    theAudioOut.CPUaction();
+    theSPU.writeDMAMemory(source, count);
+    leaveCS();
+}
+
+SPU_EXPORT void SPUreadDMAMem(unsigned short* destination, int count)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logDMAread(count);
+    theAudioOut.CPUaction();
+    theSPU.readDMAMemory(destination, count);
+    leaveCS();
+}
+
+SPU_EXPORT void SPUplayADPCMchannel(xa_decode_t* xa)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logXAplay(xa);
+    leaveCS();
+}
+
+SPU_EXPORT void SPUplayCDDAchannel(short* data, int length)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logCDDAplay(data, length);
+    leaveCS();
+}
+
+SPU_EXPORT void SPUregisterCallback(void (*callback)(void))
+{
+    enterCS();
+    theAudioOut.setexecuteSPUIRQ(callback);
+    leaveCS();
+}
+
+SPU_EXPORT void SPUregisterCDDAVolume(void (*)(unsigned short, unsigned short))
+{
+    // Accepted and never called.
+    enterCS();
+    leaveCS();
+}
+
+SPU_EXPORT void SPUasync(unsigned long)
+{
+}
+
+SPU_EXPORT void SPUupdate()
+{
+    SPUasync(68928);
+}
+
+SPU_EXPORT void SPUrender(short* buffer, unsigned long length)
+{
+    const unsigned long frames = length / 4;
+    if (buffer == nullptr || frames == 0)
+        return;
+    enterCS();
+    theAudioOut.playSounds(buffer, frames);
+    leaveCS();
+}
+
+SPU_EXPORT long SPUfreeze(unsigned long mode, SPUFreeze_t* record)
+{
+    return freezeSPU(mode, record);
+}
+
+SPU_EXPORT unsigned short SPUgetOne(unsigned long)
+{
+    return 0;
+}
+
+// Present only so that hosts that look them up find them.
+SPU_EXPORT void SPUputOne(unsigned long, unsigned short) {}
+SPU_EXPORT void SPUsetAddr(int, unsigned short) {}
+SPU_EXPORT void SPUsetPitch(int, unsigned short) {}
+SPU_EXPORT void SPUsetVolumeL(int, short) {}
+SPU_EXPORT void SPUsetVolumeR(int, short) {}
+SPU_EXPORT void SPUstartChannels1(unsigned short) {}
+SPU_EXPORT void SPUstartChannels2(unsigned short) {}
+SPU_EXPORT void SPUstopChannels1(unsigned short) {}
+SPU_EXPORT void SPUstopChannels2(unsigned short) {}
+SPU_EXPORT void SPUplaySample(unsigned char) {}
+SPU_EXPORT void SPUplaySector(unsigned long, unsigned char*) {}

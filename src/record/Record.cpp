@@ -1,0 +1,116 @@
+#include "record/Record.h"
+
+#include "spu/SPU.h"
+#include "synth/XaDecode.h"
+
+int Record::ConfigRecOpt = 0;
+const char* Record::LogFileName = "spulog.spu";
+
+Record::Record() : spu(nullptr), file(nullptr), startTick(0) {}
+
+Record::~Record() {}
+
+void Record::write32(unsigned int value)
+{
+    const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+                                    static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    std::fwrite(bytes, 1, 4, file);
+}
+
+void Record::write16(unsigned short value)
+{
+    const unsigned char bytes[2] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8)};
+    std::fwrite(bytes, 1, 2, file);
+}
+
+bool Record::startRecord(SPU* recorded)
+{
+    spu = recorded;
+    startTick = static_cast<unsigned int>(spu->getCurrentTickCount());
+    file = std::fopen(LogFileName, "wb");
+    if (file == nullptr)
+        return false;
+    const unsigned short* ram = spu->getSoundBuffer();
+    for (int i = 0; i < SPU::SoundBufferWords; ++i)
+        write16(ram[i]);
+    const unsigned short* image = spu->getSPURegister();
+    for (int i = 0; i < SPU::RegisterCount; ++i)
+        write16(image[i]);
+    std::fseek(file, HeadSize, SEEK_SET);
+    return true;
+}
+
+void Record::stopRecord()
+{
+    if (file == nullptr)
+        return;
+    const unsigned int duration = static_cast<unsigned int>(spu->getCurrentTickCount()) - startTick;
+    std::fseek(file, HeadSize - 4, SEEK_SET);
+    write32(duration);
+    std::fclose(file);
+    file = nullptr;
+}
+
+void Record::writeCommonHeader(LOG_TYPE type)
+{
+    write32(static_cast<unsigned int>(spu->getCurrentTickCount()) - startTick);
+    std::fputc(type, file);
+}
+
+void Record::logREGwrite(unsigned long address, unsigned short value)
+{
+    if (!selected(REGwrite))
+        return;
+    writeCommonHeader(REGwrite);
+    write32(static_cast<unsigned int>(address));
+    write16(value);
+}
+
+void Record::logREGread(unsigned long address)
+{
+    if (!selected(REGread))
+        return;
+    writeCommonHeader(REGread);
+    write32(static_cast<unsigned int>(address));
+}
+
+void Record::logDMAwrite(const unsigned short* data, int words)
+{
+    if (!selected(DMAwrite))
+        return;
+    // A null source transfers nothing, so it is logged as an empty transfer.
+    if (data == nullptr || words < 0)
+        words = 0;
+    writeCommonHeader(DMAwrite);
+    write32(static_cast<unsigned int>(words));
+    for (int i = 0; i < words; ++i)
+        write16(data[i]);
+}
+
+void Record::logDMAread(int words)
+{
+    if (!selected(DMAread))
+        return;
+    writeCommonHeader(DMAread);
+    write32(static_cast<unsigned int>(words));
+}
+
+void Record::logXAplay(const xa_decode_t* xa)
+{
+    if (!selected(XAplay) || xa == nullptr)
+        return;
+    writeCommonHeader(XAplay);
+    std::fwrite(xa, 1, sizeof(xa_decode_t), file);
+}
+
+void Record::logCDDAplay(const short* data, int bytes)
+{
+    if (!selected(CDDAplay))
+        return;
+    if (data == nullptr || bytes < 0)
+        bytes = 0;
+    writeCommonHeader(CDDAplay);
+    write32(static_cast<unsigned int>(bytes));
+    if (bytes > 0)
+        std::fwrite(data, 1, static_cast<size_t>(bytes), file);
+}

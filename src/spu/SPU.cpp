@@ -1,0 +1,432 @@
+#include "spu/SPU.h"
+
+#include <cstring>
+
+namespace
+{
+// Global registers, by the low 12 bits of their address.
+enum Register : int
+{
+    MainVolumeL = 0xD80,
+    MainVolumeR = 0xD82,
+    ReverbVolumeL = 0xD84,
+    ReverbVolumeR = 0xD86,
+    KeyOnLo = 0xD88,
+    KeyOnHi = 0xD8A,
+    KeyOffLo = 0xD8C,
+    KeyOffHi = 0xD8E,
+    PitchModLo = 0xD90,
+    PitchModHi = 0xD92,
+    NoiseModeLo = 0xD94,
+    NoiseModeHi = 0xD96,
+    ReverbModeLo = 0xD98,
+    ReverbModeHi = 0xD9A,
+    EndFlagsLo = 0xD9C,
+    EndFlagsHi = 0xD9E,
+    ReverbWorkStart = 0xDA2,
+    IRQAddress = 0xDA4,
+    TransferAddress = 0xDA6,
+    TransferData = 0xDA8,
+    Control = 0xDAA,
+    TransferControl = 0xDAC,
+    Status = 0xDAE,
+    CDVolumeL = 0xDB0,
+    CDVolumeR = 0xDB2,
+    ReverbBlock = 0xDC0,
+    VoiceEnd = 0xD80,
+};
+
+// Per-voice registers, by their offset inside the voice's 16 bytes.
+enum VoiceRegister : int
+{
+    VoiceVolumeL = 0x0,
+    VoiceVolumeR = 0x2,
+    VoicePitch = 0x4,
+    VoiceStartAddress = 0x6,
+    VoiceADSR1 = 0x8,
+    VoiceADSR2 = 0xA,
+    VoiceADSRVolume = 0xC,
+    VoiceRepeatAddress = 0xE,
+};
+
+// The window is 0x1F801C00..0x1F801DFF. The top three bits (the CPU's segment
+// mirrors) are ignored; any other address lies outside the window and reaches
+// nothing. Returns the register's low 12 bits with bit 0 cleared, or -1.
+int decodeAddress(unsigned long address)
+{
+    if ((address & 0x1FFFFE00UL) != 0x1F801C00UL)
+        return -1;
+    return static_cast<int>(address & 0xFFE);
+}
+
+int imageIndex(int reg)
+{
+    return (reg - 0xC00) >> 1;
+}
+
+// Transfer-mode field of the control word (bits 4-5).
+int transferMode(unsigned short control)
+{
+    return (control >> 4) & 3;
+}
+} // namespace
+
+SPU::SPU()
+    : control(0), status(0), irqAddress(0), transferAddress(0), enable(0), mute(0), irqEnable(0), irqFlag(0),
+      transferIRQCount(0), tickCount(0), xferBufferCount(0), restoring(false)
+{
+    std::memset(soundBuffer, 0, sizeof(soundBuffer));
+    std::memset(spuRegister, 0, sizeof(spuRegister));
+    std::memset(xferBuffer, 0, sizeof(xferBuffer));
+    mixer.setReverb(spuRegister + imageIndex(ReverbBlock));
+    VagBlock::setSoundBuffer(soundBuffer);
+    mixer.setSoundBuffer(soundBuffer);
+    for (int v = 1; v < VoiceCount; ++v)
+        voices[v].setPrevVoice(&voices[v - 1]);
+}
+
+SPU::~SPU() {}
+
+void SPU::init()
+{
+    restoring = true;
+    for (unsigned long address = 0x1F801C00; address < 0x1F801E00; address += 2)
+        writeRegisterDispatch(address, 0);
+    restoring = false;
+
+    std::memset(soundBuffer, 0, sizeof(soundBuffer));
+    VagBlock::flushAllCache();
+    irqAddress = 0;
+    transferAddress = 0;
+    xferBufferCount = 0;
+    tickCount = 0;
+    // The replay above writes the IRQ and transfer address registers, which would
+    // count transfer hits against the old IRQ enable; a reset raises no interrupt.
+    transferIRQCount = 0;
+    Voice::resetSpuIRQCount();
+
+    for (Voice& voice : voices)
+        voice.init();
+    stream.init();
+}
+
+void SPU::writeRegister(unsigned long address, unsigned short value)
+{
+    writeRegisterDispatch(address, value);
+}
+
+void SPU::restoreRegister(unsigned long address, unsigned short value)
+{
+    restoring = true;
+    writeRegisterDispatch(address, value);
+    restoring = false;
+}
+
+void SPU::writeRegisterDispatch(unsigned long address, unsigned short value)
+{
+    const int reg = decodeAddress(address);
+    if (reg < 0)
+        return;
+    const bool odd = (address & 1) != 0;
+
+    if (reg < VoiceEnd)
+    {
+        // An odd address only writes the image of the even register below it.
+        if (!odd)
+            writeVoiceRegister((reg - 0xC00) >> 4, reg & 0xF, value);
+        spuRegister[imageIndex(reg)] = value;
+        return;
+    }
+
+    switch (reg)
+    {
+    case MainVolumeL:
+        mixer.setMainVolumeL(value);
+        break;
+    case MainVolumeR:
+        mixer.setMainVolumeR(value);
+        break;
+    case ReverbVolumeL:
+        mixer.setReverbVolumeL(value);
+        break;
+    case ReverbVolumeR:
+        mixer.setReverbVolumeR(value);
+        break;
+    case KeyOnLo:
+    case KeyOnHi:
+    {
+        const int base = reg == KeyOnLo ? 0 : 16;
+        const int count = reg == KeyOnLo ? 16 : 8;
+        for (int i = 0; i < count; ++i)
+            if (value & (1 << i))
+                voices[base + i].setKeyOn(1);
+        break;
+    }
+    case KeyOffLo:
+    case KeyOffHi:
+    {
+        const int base = reg == KeyOffLo ? 0 : 16;
+        const int count = reg == KeyOffLo ? 16 : 8;
+        for (int i = 0; i < count; ++i)
+            if (value & (1 << i))
+                voices[base + i].setKeyOff(1);
+        break;
+    }
+    case PitchModLo:
+    case PitchModHi:
+    case NoiseModeLo:
+    case NoiseModeHi:
+    case ReverbModeLo:
+    case ReverbModeHi:
+    case EndFlagsLo:
+    case EndFlagsHi:
+    {
+        const bool high = (reg & 2) != 0;
+        const int base = high ? 16 : 0;
+        const int count = high ? 8 : 16;
+        for (int i = 0; i < count; ++i)
+        {
+            const int bit = (value >> i) & 1;
+            Voice& voice = voices[base + i];
+            if (reg == PitchModLo || reg == PitchModHi)
+                voice.setFMMode(bit);
+            else if (reg == NoiseModeLo || reg == NoiseModeHi)
+                voice.setNoiseMode(bit);
+            else if (reg == ReverbModeLo || reg == ReverbModeHi)
+                voice.setReverbMode(bit);
+            else
+                voice.setChannelActive(bit);
+        }
+        break;
+    }
+    case ReverbWorkStart:
+        mixer.setReverbWorkAddr(value);
+        break;
+    case IRQAddress:
+        Voice::setSpuIRQAddress(value);
+        irqAddress = value;
+        SPUIRQ();
+        break;
+    case TransferAddress:
+        transferAddress = value * 8;
+        SPUIRQ();
+        break;
+    case TransferData:
+        if (xferBufferCount < XferBufferSize && !restoring)
+            xferBuffer[xferBufferCount++] = static_cast<short>(value);
+        break;
+    case Control:
+        writeControl(value);
+        break;
+    case Status:
+        status = value & 0xF800;
+        break;
+    case CDVolumeL:
+        stream.setXAVolumeL(value);
+        break;
+    case CDVolumeR:
+        stream.setXAVolumeR(value);
+        break;
+    default: // 0xDA0, 0xDAC, 0xDB4..0xDBF and the reverb block: image only here
+        break;
+    }
+
+    spuRegister[imageIndex(reg)] = value;
+    if (reg >= ReverbBlock)
+        mixer.setReverb(spuRegister + imageIndex(ReverbBlock));
+}
+
+void SPU::writeVoiceRegister(int voice, int reg, unsigned short value)
+{
+    Voice& v = voices[voice];
+    switch (reg)
+    {
+    case VoiceVolumeL:
+        v.setVolumeL(value);
+        break;
+    case VoiceVolumeR:
+        v.setVolumeR(value);
+        break;
+    case VoicePitch:
+        v.setPitch(value);
+        break;
+    case VoiceStartAddress:
+        v.setStartAddress(value);
+        break;
+    case VoiceADSR1:
+        v.setADSR1(value);
+        break;
+    case VoiceADSR2:
+        v.setADSR2(value);
+        break;
+    case VoiceADSRVolume:
+        v.setCurrentADSRVolume(value);
+        break;
+    case VoiceRepeatAddress:
+        v.setRepeatAddress(value);
+        break;
+    }
+}
+
+// Control word: enable (15), mute (14), noise clock (8-13), reverb master enable (7),
+// IRQ enable (6), transfer mode (4-5), CD reverb enable (2).
+void SPU::writeControl(unsigned short value)
+{
+    control = value;
+    enable = (value >> 15) & 1;
+    mute = (value >> 14) & 1;
+    Voice::setControlNoiseFreq((value >> 8) & 0x3F);
+    mixer.setControlReverbEnabled((value >> 7) & 1);
+    irqEnable = (value >> 6) & 1;
+    if (irqEnable == 0)
+        irqFlag = 0; // the CPU acknowledges the interrupt
+    else
+        SPUIRQ();
+    stream.setControlCDReverbEnabled((value >> 2) & 1);
+    if (transferMode(value) == 1 && !restoring)
+        flushXferBuffer();
+}
+
+unsigned short SPU::readRegister(unsigned long address)
+{
+    const int reg = decodeAddress(address);
+    if (reg < 0)
+        return 0;
+
+    if (reg < VoiceEnd)
+    {
+        Voice& v = voices[(reg - 0xC00) >> 4];
+        switch (reg & 0xF)
+        {
+        case VoiceADSRVolume:
+            return static_cast<unsigned short>(v.getCurrentADSRVolume());
+        case VoiceRepeatAddress:
+            return static_cast<unsigned short>(v.getRepeatAddress());
+        default:
+            return spuRegister[imageIndex(reg)];
+        }
+    }
+
+    switch (reg)
+    {
+    case EndFlagsLo:
+    case EndFlagsHi:
+    {
+        const int base = reg == EndFlagsLo ? 0 : 16;
+        const int count = reg == EndFlagsLo ? 16 : 8;
+        unsigned short flags = 0;
+        for (int i = 0; i < count; ++i)
+            if (voices[base + i].getChannelActive())
+                flags |= static_cast<unsigned short>(1 << i);
+        return flags;
+    }
+    case Control:
+        return control;
+    case Status:
+        return readStatus();
+    default:
+        return spuRegister[imageIndex(reg)];
+    }
+}
+
+// Status: the stored bits 11-15, a value by transfer mode, and the IRQ flag as bit 6.
+unsigned short SPU::readStatus() const
+{
+    static const unsigned short modeBits[4] = {0x0000, 0x0010, 0x02A0, 0x01B0};
+    unsigned short value = static_cast<unsigned short>((status & 0xF800) + modeBits[transferMode(control)]);
+    if (irqFlag)
+        value |= 0x0040;
+    return value;
+}
+
+// One transfer write step, without the interrupt check.
+void SPU::storeStep(unsigned short value)
+{
+    soundBuffer[(transferAddress & 0x7FFFE) >> 1] = value;
+    VagBlock::flushCache(transferAddress);
+    transferAddress = (transferAddress + 2) & 0x7FFFF;
+}
+
+void SPU::writeDMA(unsigned short value)
+{
+    storeStep(value);
+    SPUIRQ();
+}
+
+unsigned short SPU::readDMA()
+{
+    const unsigned short value = soundBuffer[(transferAddress & 0x7FFFE) >> 1];
+    transferAddress = (transferAddress + 2) & 0x7FFFF;
+    SPUIRQ();
+    return value;
+}
+
+void SPU::writeDMAMemory(const unsigned short* source, int count)
+{
+    if (source == nullptr && count > 0)
+        return;
+    for (int i = 0; i < count; ++i)
+        writeDMA(source[i]);
+    control &= 0xFFCF;
+}
+
+void SPU::readDMAMemory(unsigned short* destination, int count)
+{
+    if (destination == nullptr && count > 0)
+        return;
+    for (int i = 0; i < count; ++i)
+        destination[i] = readDMA();
+    control &= 0xFFCF;
+}
+
+void SPU::flushXferBuffer()
+{
+    for (int i = 0; i < xferBufferCount; ++i)
+    {
+        storeStep(static_cast<unsigned short>(xferBuffer[i]));
+        if (!irqFlag && transferAddress == irqAddress * 8)
+            transferIRQCount += irqEnable;
+    }
+    xferBufferCount = 0;
+}
+
+bool SPU::ChkXferAlignment() const
+{
+    return xferBufferCount == 0 && (transferAddress & 7) == 0;
+}
+
+void SPU::XferAlignmentHack()
+{
+    restoreRegister(0x1F801DA6, static_cast<unsigned short>((transferAddress / 8) & 0xFFFF));
+    restoreRegister(0x1F801DAA, static_cast<unsigned short>(control & 0xFFCF));
+}
+
+void SPU::SPUIRQ()
+{
+    if (irqFlag)
+        return;
+    if (irqAddress * 8 == transferAddress)
+        transferIRQCount += irqEnable;
+}
+
+int SPU::getSpuIRQCount()
+{
+    int total = transferIRQCount;
+    if (!irqFlag && irqEnable)
+        total += Voice::getSpuIRQCount();
+    if (total != 0)
+        irqFlag = 1;
+    Voice::resetSpuIRQCount();
+    transferIRQCount = 0;
+    return total;
+}
+
+void SPU::playSound(short& left, short& right)
+{
+    Voice::UpdateNoise();
+    for (Voice& voice : voices)
+        voice.playSound(&mixer);
+    stream.playSound(&mixer, soundBuffer);
+    mixer.getMixSound(left, right);
+    ++tickCount;
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "synth/Mixer.h"
+#include "synth/StreamSound.h"
+#include "synth/Voice.h"
+
+// The emulated sound processor: 512 KiB of sound RAM, the register window
+// 0x1F801C00..0x1F801DFF with its image, 24 voices, the mixer with the reverb unit,
+// the CD input, the transfer machinery and the interrupt state.
+//
+// Register writes are decoded in writeRegisterDispatch into calls of the voice,
+// mixer, reverb and stream setters. Three paths share that dispatch: the host's
+// SPUwriteRegister (buffered transfers, manual-write flush), writeRegister (the
+// same without the export's extras) and restoreRegister (save-state replay and
+// reset: transfer data dropped, no flush).
+//
+// Not thread-safe by itself: every caller holds the critical section.
+class SPU
+{
+public:
+    static const int SoundBufferWords = 0x40000; // 512 KiB
+    static const int RegisterCount = 256;
+    static const int VoiceCount = 24;
+    static const int XferBufferSize = 32;
+
+    SPU();
+    virtual ~SPU();
+
+    void init();
+
+    void writeRegister(unsigned long address, unsigned short value);
+    unsigned short readRegister(unsigned long address);
+    void restoreRegister(unsigned long address, unsigned short value);
+
+    // Sound RAM transfers at the transfer address (byte address, wraps at 512 KiB).
+    void writeDMA(unsigned short value);
+    unsigned short readDMA();
+    void writeDMAMemory(const unsigned short* source, int count);
+    void readDMAMemory(unsigned short* destination, int count);
+    void flushXferBuffer();
+    bool ChkXferAlignment() const;
+    void XferAlignmentHack();
+
+    // Interrupt: transfer check and per-frame collection.
+    void SPUIRQ();
+    int getSpuIRQCount();
+
+    // One output frame (noise, voices, CD input, mix, tick).
+    void playSound(short& left, short& right);
+
+    // Queues CD audio when the stream has room (see StreamSound).
+    bool playStream(const short* samples, int length, int rate, int channels);
+
+    unsigned short* getSoundBuffer() { return soundBuffer; }
+    unsigned short* getSPURegister() { return spuRegister; }
+    unsigned long getCurrentTickCount() const { return tickCount; }
+    void LogRegisters() {}
+    void LogSoundBuffer() {}
+
+    // Views for the output engine, tests and tools.
+    Mixer& getMixer() { return mixer; }
+    Voice& getVoice(int index) { return voices[index]; }
+    StreamSound& getStream() { return stream; }
+    unsigned short getControl() const { return control; }
+    int getTransferAddress() const { return transferAddress; }
+    int getIRQFlag() const { return irqFlag; }
+    int getTransferIRQCount() const { return transferIRQCount; }
+    int getXferBufferCount() const { return xferBufferCount; }
+
+private:
+    SPU(const SPU&) = delete;
+    SPU& operator=(const SPU&) = delete;
+
+    void writeRegisterDispatch(unsigned long address, unsigned short value);
+    void writeVoiceRegister(int voice, int reg, unsigned short value);
+    void writeControl(unsigned short value);
+    unsigned short readStatus() const;
+    void storeStep(unsigned short value);
+
+    Mixer mixer;
+    Voice voices[VoiceCount];
+    StreamSound stream;
+    unsigned short soundBuffer[SoundBufferWords];
+    unsigned short spuRegister[RegisterCount];
+    unsigned short control;
+    unsigned short status;
+    unsigned short irqAddress;
+    int transferAddress;
+    int enable;
+    int mute;
+    int irqEnable;
+    int irqFlag;
+    int transferIRQCount;
+    unsigned int tickCount;
+    short xferBuffer[XferBufferSize];
+    int xferBufferCount;
+    bool restoring;
+};

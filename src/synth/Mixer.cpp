@@ -1,0 +1,47 @@
+#include "synth/Mixer.h"
+
+#include <cstdint>
+
+Mixer::Mixer()
+    : reverbVolumeL(0), reverbVolumeR(0), reverbEnabled(0), mainSumL(0), mainSumR(0), reverbSendL(0),
+      reverbSendR(0)
+{
+}
+
+Mixer::~Mixer() {}
+
+namespace
+{
+short clamp16(int64_t value)
+{
+    if (value > 32767)
+        return 32767;
+    if (value < -32768)
+        return -32768;
+    return static_cast<short>(value);
+}
+} // namespace
+
+void Mixer::getMixSound(short& left, short& right)
+{
+    int64_t sumL = mainSumL;
+    int64_t sumR = mainSumR;
+    if (reverbEnabled != 0)
+    {
+        int returnL = reverbSendL;
+        int returnR = reverbSendR;
+        reverb.doReverb(returnL, returnR);
+        // 64-bit products: a loud return times 0x7FFF passes 32 bits.
+        sumL += (static_cast<int64_t>(returnL) * reverbVolumeL) >> 15;
+        sumR += (static_cast<int64_t>(returnR) * reverbVolumeR) >> 15;
+    }
+
+    mainVolumeL.updateCurrentVolume();
+    mainVolumeR.updateCurrentVolume();
+
+    left = clamp16((sumL * mainVolumeL.getCurrentVolume()) >> 14);
+    right = clamp16((sumR * mainVolumeR.getCurrentVolume()) >> 14);
+
+    mainSumL = mainSumR = 0;
+    reverbSendL = reverbSendR = 0;
+}

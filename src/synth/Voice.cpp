@@ -1,0 +1,206 @@
+#include "synth/Voice.h"
+
+#include "synth/Mixer.h"
+
+#include <cstdint>
+#include <cstdio>
+
+int Voice::ConfigFinetune = 0;
+int Voice::ConfigFinetuneRate = 0;
+int Voice::ConfigSPUIRQForceInterruptFlag7 = 0;
+int Voice::SpuIRQAddress = 0;
+int Voice::SpuIRQCount = 0;
+int Voice::NoiseClock = 0;
+int Voice::NoiseCount = 0;
+int Voice::NoiseState = 1;
+
+Voice::Voice()
+    : irqHit(false), pitch(0), startAddress(0), repeatAddress(0), fmMode(0), noiseMode(0), reverbMode(0),
+      channelActive(1), position(0), currentAddress(0), prevVoice(nullptr), currentOutput(0)
+{
+}
+
+Voice::~Voice() {}
+
+void Voice::init()
+{
+    pitch = startAddress = repeatAddress = 0;
+    fmMode = noiseMode = reverbMode = 0;
+    position = currentAddress = currentOutput = 0;
+    channelActive = 1;
+    irqHit = false;
+    envelope.stop();
+    volumeL = Volume();
+    volumeR = Volume();
+}
+
+void Voice::setPitch(unsigned short value)
+{
+    pitch = value;
+    if (value > 0x3FFF)
+        std::printf("Voice::setPitch over 14bits Pitch=%.4X\n", value);
+    // 64-bit product: a rate above one octave times a high pitch passes 32 bits.
+    // The bound only bites for rates far outside the dialog's range; it keeps the
+    // per-sample pitch modulation sum inside int.
+    if (ConfigFinetune != 0)
+    {
+        const int64_t scaled = (static_cast<int64_t>(pitch) * ConfigFinetuneRate) >> 15;
+        pitch = static_cast<int>(scaled > 0x3FFFFFFF ? 0x3FFFFFFF : scaled);
+    }
+}
+
+void Voice::setKeyOn(int on)
+{
+    if (on == 0)
+        return;
+    currentAddress = startAddress & 0xFFFE;
+    channelActive = 0;
+    processVagHeader();
+    decoder.setVagBlock(currentAddress, true);
+    position = 0x1000;
+    envelope.KeyOn();
+    irqHit = false;
+}
+
+void Voice::setKeyOff(int off)
+{
+    if (off == 0)
+        return;
+    envelope.KeyOff();
+    irqHit = false;
+}
+
+void Voice::setChannelActive(int value)
+{
+    channelActive = value;
+    if (value != 0)
+        envelope.stop();
+}
+
+void Voice::setControlNoiseFreq(int bits)
+{
+    NoiseClock = ((bits & 3) + 4) << ((bits >> 2) + 2);
+}
+
+// Loop flags of the block being entered: loop start (bit 2) moves the repeat
+// address here; loop end (bit 0) raises the end flag.
+void Voice::processVagHeader()
+{
+    const int flags = VagBlock::getFlag(currentAddress);
+    if (flags & 4)
+        repeatAddress = currentAddress;
+    if (flags & 1)
+        channelActive = 1;
+}
+
+void Voice::moveNextVagPosition()
+{
+    if (currentAddress + 1 == SpuIRQAddress)
+    {
+        ++SpuIRQCount;
+        irqHit = true;
+    }
+    const int flags = VagBlock::getFlag(currentAddress);
+    switch (flags)
+    {
+    case 1:
+    case 5: // loop end without repeat: the voice falls silent and walks on
+        envelope.stop();
+        repeatAddress &= 0xFFFE;
+        currentAddress = repeatAddress;
+        break;
+    case 3:
+        repeatAddress &= 0xFFFE;
+        currentAddress = repeatAddress;
+        break;
+    case 7:
+        repeatAddress &= 0xFFFE;
+        currentAddress = repeatAddress;
+        if (ConfigSPUIRQForceInterruptFlag7 != 0 && irqHit)
+        {
+            ++SpuIRQCount;
+            irqHit = false;
+        }
+        break;
+    default: // 0, 2, 4, 6: no loop end
+        currentAddress += 2;
+        break;
+    }
+    currentAddress &= 0xFFFF;
+}
+
+void Voice::playSound(Mixer* mixer)
+{
+    int step = pitch;
+    if (fmMode != 0 && prevVoice != nullptr)
+    {
+        // Modulator: the previous voice's output of this same frame (after its
+        // envelope, before its volumes). |m| < 2^31: 16-bit pitch times 16-bit output.
+        const int m = static_cast<short>(pitch & 0xFFFF) * prevVoice->currentOutput;
+        step = pitch + ((m - (m >> 8)) >> 15);
+    }
+    if (step > 0x3FFF)
+        step = 0x3FFF;
+    else if (step < 0) // cannot happen with 16-bit operands; guards the window index
+        step = 0;
+
+    if (envelope.getADSRVolume() == 0)
+    {
+        // Silent: keep walking (loop flags, IRQ hits) without decoding or output.
+        irqHit = false;
+        position += step;
+        if (position > 0x1BFFF)
+        {
+            moveNextVagPosition();
+            processVagHeader();
+            position -= 0x1C000;
+        }
+        if (currentAddress == SpuIRQAddress)
+        {
+            ++SpuIRQCount;
+            irqHit = true;
+        }
+        return;
+    }
+
+    int s = decoder.getPulse(position);
+    position += step;
+    if (position > 0x1BFFF)
+    {
+        moveNextVagPosition();
+        processVagHeader();
+        decoder.setVagBlock(currentAddress, false);
+        position -= 0x1C000;
+    }
+    if (noiseMode != 0)
+        s = getCurrentNoiseValue();
+    if (currentAddress == SpuIRQAddress)
+    {
+        ++SpuIRQCount;
+        irqHit = true;
+    }
+    volumeL.updateCurrentVolume();
+    volumeR.updateCurrentVolume();
+    envelope.updateADSRVolume();
+
+    const int out = (s * envelope.getADSRVolume()) >> 15;
+    currentOutput = out;
+    const int l = (out * volumeL.getCurrentVolume()) >> 14;
+    const int r = (out * volumeR.getCurrentVolume()) >> 14;
+    mixer->mixSound(l, r, reverbMode);
+}
+
+void Voice::UpdateNoise()
+{
+    const unsigned int c = (static_cast<unsigned int>(NoiseCount) * 2) & 0xFFFFF;
+    unsigned int r = 0;
+    for (int bit = 0; bit < 20; ++bit)
+        r |= ((c >> bit) & 1) << (19 - bit);
+    if (static_cast<int>(r) < NoiseClock)
+    {
+        const unsigned int state = static_cast<unsigned int>(NoiseState);
+        const unsigned int feedback = ((state >> 31) ^ (state >> 21) ^ (state >> 1) ^ state) & 1;
+        NoiseState = static_cast<int>((state << 1) | feedback);
+    }
+    NoiseCount = static_cast<int>(static_cast<unsigned int>(NoiseCount) + 1);
+}

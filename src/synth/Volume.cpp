@@ -1,0 +1,53 @@
+#include "synth/Volume.h"
+
+#include "synth/Envelope.h"
+
+Volume::Volume()
+    : sweepMode(0), fixedVolume(0), sweepRate(0), sweepExponential(0), sweepDecrease(0), sweepNegative(0),
+      currentVolume(0), accumulator(0)
+{
+}
+
+Volume::~Volume() {}
+
+// Volume register: sweep mode (15); fixed: volume in bits 0-13 with bit 14 as sign;
+// sweep: exponential (14), decrease (13), negative (12), rate (0-6). Every field is
+// decoded on every write, whatever the mode.
+void Volume::setVolume(unsigned short v)
+{
+    sweepMode = (v >> 15) & 1;
+    fixedVolume = (v & 0x4000) ? static_cast<int>(v & 0x3FFF) - 0x4000 : (v & 0x3FFF);
+    sweepRate = v & 0x7F;
+    sweepExponential = (v >> 14) & 1;
+    sweepDecrease = (v >> 13) & 1;
+    sweepNegative = (v >> 12) & 1;
+    if (sweepMode == 0)
+    {
+        currentVolume = fixedVolume;
+        accumulator = fixedVolume * (1 << (Envelope::ADSRResolutionBit - 14));
+    }
+}
+
+void Volume::updateCurrentVolume()
+{
+    if (sweepMode == 0)
+        return;
+
+    const int top = Envelope::ADSRResolution;
+    int a = accumulator < 0 ? -accumulator : accumulator;
+    int d = static_cast<int>(Envelope::new_table_sr[sweepRate]);
+    if (sweepDecrease)
+        d = -d;
+    // |accumulator| <= 2^27 and |d| <= 2^26: a * 5 and the sums fit in 32 bits.
+    if (sweepExponential)
+        a = a + (d / 5) * (((a * 5) >> Envelope::ADSRResolutionBit) + 1);
+    else
+        a = a + d;
+    if (a >= top)
+        a = top;
+    else if (a <= 0)
+        a = 0;
+
+    accumulator = sweepNegative ? -a : a;
+    currentVolume = accumulator >> (Envelope::ADSRResolutionBit - 14);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Subcommands of spuhost. Each lives in a file of its own and registers itself
+// with a static SpuhostCommand object, so adding one touches no other file.
+struct SpuhostCommand
+{
+    typedef int (*Run)(const std::vector<std::string>& args);
+
+    SpuhostCommand(const char* name, const char* usage, Run run);
+
+    const char* name;
+    const char* usage;
+    Run run;
+
+    static std::vector<const SpuhostCommand*>& all();
+};
