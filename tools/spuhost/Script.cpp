@@ -5,6 +5,17 @@
 #include <fstream>
 #include <sstream>
 
+ScriptRunner::Extension::Extension(Install install)
+{
+    all().push_back(install);
+}
+
+std::vector<ScriptRunner::Extension::Install>& ScriptRunner::Extension::all()
+{
+    static std::vector<Install> installs;
+    return installs;
+}
+
 ScriptRunner::ScriptRunner(Plugin& loaded, const std::string& path) : plugin(loaded), scriptPath(path)
 {
     const size_t slash = path.rfind('/');
@@ -86,6 +97,8 @@ ScriptRunner::ScriptRunner(Plugin& loaded, const std::string& path) : plugin(loa
         plugin.SPUasync(static_cast<unsigned long>(cycles));
         return true;
     });
+    for (Extension::Install install : Extension::all())
+        install(*this);
 }
 
 ScriptRunner::~ScriptRunner()

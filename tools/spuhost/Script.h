@@ -28,6 +28,15 @@ public:
     typedef std::vector<std::string> Words;
     typedef std::function<bool(const Words&)> Handler;
 
+    // Script commands defined in other files register themselves with a static
+    // Extension object; every runner then offers them.
+    struct Extension
+    {
+        typedef void (*Install)(ScriptRunner& runner);
+        explicit Extension(Install install);
+        static std::vector<Install>& all();
+    };
+
     ScriptRunner(Plugin& plugin, const std::string& scriptPath);
     ~ScriptRunner();
 
