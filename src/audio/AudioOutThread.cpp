@@ -1,0 +1,9 @@
+#include "audio/AudioOutThread.h"
+
+void startAudioOut() {}
+
+void stopAudioOut() {}
+
+void startAudioOutThread() {}
+
+void stopAudioOutThread() {}
