@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Sets up, builds the plugin, and shows it working in the project's own host.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup-deps.sh
+scripts/build.sh build
+
+echo
+echo "== The plugin as a host sees it"
+build/spuhost info build/libspuTalvane.so
+
+echo
+echo "== A short register script (demo/registers.script)"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$work" && "$OLDPWD/build/spuhost" script "$OLDPWD/build/libspuTalvane.so" \
+    "$OLDPWD/demo/registers.script" --reads reads.txt && cat reads.txt)
