@@ -78,7 +78,8 @@ void Record::logDMAwrite(const unsigned short* data, int words)
 {
     if (!selected(DMAwrite))
         return;
-    // A null source transfers nothing, so it is logged as an empty transfer.
+    // A null source or a negative count transfers nothing, so it is logged as an
+    // empty transfer: the log must never announce data it does not hold.
     if (data == nullptr || words < 0)
         words = 0;
     writeCommonHeader(DMAwrite);
@@ -91,6 +92,9 @@ void Record::logDMAread(int words)
 {
     if (!selected(DMAread))
         return;
+    // A negative count transfers nothing; logging it would make the log unreadable.
+    if (words < 0)
+        words = 0;
     writeCommonHeader(DMAread);
     write32(static_cast<unsigned int>(words));
 }
@@ -107,6 +111,7 @@ void Record::logCDDAplay(const short* data, int bytes)
 {
     if (!selected(CDDAplay))
         return;
+    // As for DMA writes: no data, no bytes announced.
     if (data == nullptr || bytes < 0)
         bytes = 0;
     writeCommonHeader(CDDAplay);
