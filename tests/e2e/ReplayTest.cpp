@@ -2,9 +2,8 @@
 // independent producer of "spulog.spu" would: durations, time stamps, the snapshot,
 // and every way a hostile log can break the layout.
 
-#include "spuhost/Plugin.h"
+#include "HostFixture.h"
 #include "support/Bytes.h"
-#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -25,14 +24,14 @@ struct HostRun
     std::string err;
 };
 
-HostRun runHost(const ScratchDir& dir, const std::string& args)
+HostRun runHost(const std::string& dir, const std::string& args)
 {
-    const std::string command = "cd '" + dir.path() + "' && '" SPU_HOST_PATH "' " + args + " >host.out 2>host.err";
+    const std::string command = "cd '" + dir + "' && '" SPU_HOST_PATH "' " + args + " >host.out 2>host.err";
     const int raw = std::system(command.c_str());
     HostRun run;
     run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    const std::vector<unsigned char> out = readFileBytes(dir.file("host.out"));
-    const std::vector<unsigned char> err = readFileBytes(dir.file("host.err"));
+    const std::vector<unsigned char> out = readFileBytes(dir + "/host.out");
+    const std::vector<unsigned char> err = readFileBytes(dir + "/host.err");
     run.out.assign(out.begin(), out.end());
     run.err.assign(err.begin(), err.end());
     return run;
@@ -77,49 +76,49 @@ struct LogBuilder
     void save(const std::string& path) const { writeFileBytes(path, bytes); }
 };
 
-class ReplayTest : public ::testing::Test
+class ReplayTest : public HostTest
 {
 protected:
     HostRun replay(const std::string& log = "spulog.spu")
     {
-        return runHost(scratch, "replay '" SPU_PLUGIN_PATH "' " + log + " --wav out.wav --out out.raw");
+        return runHost(dir, "replay '" SPU_PLUGIN_PATH "' " + log + " --wav out.wav --out out.raw");
     }
     // Expects the replay and info to refuse the log with an error naming the offset.
     void expectRejected(const LogBuilder& log, const std::string& offset)
     {
-        log.save(scratch.file("spulog.spu"));
+        log.save(file("spulog.spu"));
         const HostRun run = replay();
         EXPECT_NE(run.status, 0);
         EXPECT_NE(run.err.find("offset " + offset), std::string::npos) << run.err;
-        EXPECT_NE(access(scratch.file("out.wav").c_str(), F_OK), 0) << "output written for a broken log";
-        EXPECT_NE(access(scratch.file("out.raw").c_str(), F_OK), 0);
-        const HostRun info = runHost(scratch, "info spulog.spu");
+        EXPECT_NE(access(file("out.wav").c_str(), F_OK), 0) << "output written for a broken log";
+        EXPECT_NE(access(file("out.raw").c_str(), F_OK), 0);
+        const HostRun info = runHost(dir, "info spulog.spu");
         EXPECT_NE(info.status, 0);
         EXPECT_NE(info.err.find("offset " + offset), std::string::npos) << info.err;
     }
 
-    ScratchDir scratch;
+    std::string file(const std::string& name) const { return dir + "/" + name; }
 };
 
 TEST_F(ReplayTest, DurationZeroGivesAnEmptyWav)
 {
-    LogBuilder(0).save(scratch.file("spulog.spu"));
+    LogBuilder(0).save(file("spulog.spu"));
     const HostRun run = replay();
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<unsigned char> wav = readFileBytes(scratch.file("out.wav"));
+    const std::vector<unsigned char> wav = readFileBytes(file("out.wav"));
     ASSERT_EQ(wav.size(), 44u);
     EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
     EXPECT_EQ(le32(wav, 4), 36u);
     EXPECT_EQ(le32(wav, 40), 0u);
-    EXPECT_TRUE(readFileBytes(scratch.file("out.raw")).empty());
+    EXPECT_TRUE(readFileBytes(file("out.raw")).empty());
 }
 
 TEST_F(ReplayTest, RendersTheRecordedDuration)
 {
-    LogBuilder(44100).save(scratch.file("spulog.spu"));
+    LogBuilder(44100).save(file("spulog.spu"));
     const HostRun run = replay();
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<unsigned char> wav = readFileBytes(scratch.file("out.wav"));
+    const std::vector<unsigned char> wav = readFileBytes(file("out.wav"));
     ASSERT_EQ(wav.size(), 44u + 44100 * 4);
     EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
     EXPECT_EQ(le16(wav, 20), 1);       // PCM
@@ -130,7 +129,7 @@ TEST_F(ReplayTest, RendersTheRecordedDuration)
     EXPECT_EQ(le16(wav, 34), 16);
     EXPECT_EQ(std::string(wav.begin() + 36, wav.begin() + 40), "data");
     EXPECT_EQ(le32(wav, 40), 176400u);
-    const std::vector<unsigned char> raw = readFileBytes(scratch.file("out.raw"));
+    const std::vector<unsigned char> raw = readFileBytes(file("out.raw"));
     EXPECT_EQ(raw, std::vector<unsigned char>(wav.begin() + 44, wav.end()));
 }
 
@@ -182,38 +181,37 @@ TEST_F(ReplayTest, EntriesPlayAtTheirTimeStampsOverTheSnapshot)
         if (w.address == 0x1F801DA6)
             log.dmaWrite(w.time, tone);
     }
-    log.save(scratch.file("spulog.spu"));
+    log.save(file("spulog.spu"));
     const HostRun run = replay();
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::vector<unsigned char> replayed = readFileBytes(scratch.file("out.raw"));
+    const std::vector<unsigned char> replayed = readFileBytes(file("out.raw"));
     ASSERT_EQ(replayed.size(), duration * 4);
 
     // The same calls made here through the plugin's exports, frame for frame.
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
-    ASSERT_NE(plugin.SPUfreeze, nullptr);
-    ASSERT_NE(plugin.SPUrender, nullptr);
-    plugin.SPUinit();
+    Plugin& host = plugin();
+    ASSERT_NE(host.SPUfreeze, nullptr);
+    ASSERT_NE(host.SPUrender, nullptr);
+    host.SPUinit();
     std::vector<unsigned char> record(558640, 0);
     std::memcpy(record.data(), "DIRIR", 6);
     std::memcpy(record.data() + 16, log.bytes.data() + 0x80000, 512);
     std::memcpy(record.data() + 528, log.bytes.data(), 0x80000);
-    plugin.SPUfreeze(0, record.data());
+    host.SPUfreeze(0, record.data());
     std::vector<short> frames(2 * duration);
     uint32_t now = 0;
     for (const Write& w : writes)
     {
-        plugin.SPUrender(frames.data() + 2 * now, (w.time - now) * 4);
+        host.SPUrender(frames.data() + 2 * now, (w.time - now) * 4);
         now = w.time;
-        plugin.SPUwriteRegister(w.address, w.value);
+        host.SPUwriteRegister(w.address, w.value);
         if (w.address == 0x1F801DA6)
         {
             std::vector<uint16_t> words = tone;
-            plugin.SPUwriteDMAMem(words.data(), static_cast<int>(words.size()));
+            host.SPUwriteDMAMem(words.data(), static_cast<int>(words.size()));
         }
     }
-    plugin.SPUrender(frames.data() + 2 * now, (duration - now) * 4);
-    plugin.SPUshutdown();
+    host.SPUrender(frames.data() + 2 * now, (duration - now) * 4);
+    host.SPUshutdown();
 
     std::vector<unsigned char> expected;
     for (short s : frames)
@@ -236,8 +234,8 @@ TEST_F(ReplayTest, InfoDescribesALog)
     log.header(11, 5);
     put32(log.bytes, 4);
     put32(log.bytes, 0);
-    log.save(scratch.file("spulog.spu"));
-    const HostRun run = runHost(scratch, "info spulog.spu");
+    log.save(file("spulog.spu"));
+    const HostRun run = runHost(dir, "info spulog.spu");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("duration: 88200 frames (2.000 s)\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("REGwrite: 2\nREGread: 1\nDMAwrite: 1\nDMAread: 0\nXAplay: 0\nCDDAplay: 1\n"),
@@ -247,18 +245,18 @@ TEST_F(ReplayTest, InfoDescribesALog)
 
 TEST_F(ReplayTest, InfoStillDescribesAPlugin)
 {
-    const HostRun run = runHost(scratch, "info '" SPU_PLUGIN_PATH "'");
+    const HostRun run = runHost(dir, "info '" SPU_PLUGIN_PATH "'");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("name: Talvane SPU Plugin\n"), std::string::npos) << run.out;
 }
 
 TEST_F(ReplayTest, TruncatedHeadIsRejected)
 {
-    writeFileBytes(scratch.file("spulog.spu"), std::vector<unsigned char>(0x80000, 0));
+    writeFileBytes(file("spulog.spu"), std::vector<unsigned char>(0x80000, 0));
     const HostRun run = replay();
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("offset 0x80000"), std::string::npos) << run.err;
-    EXPECT_NE(access(scratch.file("out.wav").c_str(), F_OK), 0);
+    EXPECT_NE(access(file("out.wav").c_str(), F_OK), 0);
 }
 
 TEST_F(ReplayTest, MissingLogIsRejected)
@@ -353,8 +351,8 @@ TEST_F(ReplayTest, TimeStampBeyondTheDurationIsRejected)
 
 TEST_F(ReplayTest, ReplayWithoutOutputIsAUsageError)
 {
-    LogBuilder(10).save(scratch.file("spulog.spu"));
-    const HostRun run = runHost(scratch, "replay '" SPU_PLUGIN_PATH "' spulog.spu");
+    LogBuilder(10).save(file("spulog.spu"));
+    const HostRun run = runHost(dir, "replay '" SPU_PLUGIN_PATH "' spulog.spu");
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("usage"), std::string::npos) << run.err;
 }

@@ -3,10 +3,11 @@
 // question when they do not settle, and the alert when no log can be created.
 
 #include "audio/CriticalSection.h"
+#include "TempDir.h"
+
 #include "plugin/Globals.h"
 #include "record/RecordControl.h"
 #include "support/Bytes.h"
-#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -88,7 +89,7 @@ protected:
         theSPU.writeDMAMemory(data, words);
     }
 
-    ScratchDir scratch;
+    TempDir scratch;
 };
 
 TEST_F(RecordControlTest, SettledTransferIsAlignedInTheSnapshot)
@@ -175,7 +176,7 @@ TEST_F(RecordControlTest, ReadOnlyFolderAlertsAndLeavesNoRecorder)
     // read-only folder: /proc accepts no new files from anyone.
     ASSERT_EQ(chdir("/proc"), 0);
     const bool started = start();
-    ASSERT_EQ(chdir(scratch.path().c_str()), 0);
+    ASSERT_EQ(chdir(scratch.get().c_str()), 0);
     EXPECT_FALSE(started);
     EXPECT_EQ(theRecord, nullptr);
     EXPECT_EQ(alerts, 1);
@@ -186,7 +187,7 @@ TEST_F(RecordControlTest, WriteProtectedFolderAlertsForUsersOtherThanRoot)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root may write into a folder without write permission";
-    ASSERT_EQ(chmod(scratch.path().c_str(), 0555), 0);
+    ASSERT_EQ(chmod(scratch.get().c_str(), 0555), 0);
     EXPECT_FALSE(start());
     EXPECT_EQ(theRecord, nullptr);
     EXPECT_EQ(alerts, 1);

@@ -1,10 +1,11 @@
 // The event recorder at its own interface: the head of "spulog.spu", the duration,
 // the layout of each entry type and the option bits that select them.
 
+#include "TempDir.h"
+
 #include "plugin/Globals.h"
 #include "record/Record.h"
 #include "support/Bytes.h"
-#include "support/ScratchDir.h"
 #include "synth/XaDecode.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +63,7 @@ protected:
         recorder.logCDDAplay(cdda, 4);
     }
 
-    ScratchDir scratch;
+    TempDir scratch;
     Record recorder;
     bool running = false;
 };
