@@ -90,6 +90,9 @@ protected:
         const HostRun run = replay();
         EXPECT_NE(run.status, 0);
         EXPECT_NE(run.err.find("offset " + offset), std::string::npos) << run.err;
+        // Under the sanitizer build a memory fault also ends in a non-zero status.
+        EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << run.err;
         EXPECT_NE(access(file("out.wav").c_str(), F_OK), 0) << "output written for a broken log";
         EXPECT_NE(access(file("out.raw").c_str(), F_OK), 0);
         const HostRun info = runHost(dir, "info spulog.spu");
