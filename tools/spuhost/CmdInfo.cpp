@@ -1,7 +1,6 @@
 #include "spuhost/Command.h"
-#include "spuhost/Plugin.h"
-
 #include "spuhost/LogFile.h"
+#include "spuhost/Plugin.h"
 
 #include <cstdio>
 #include <cstring>
