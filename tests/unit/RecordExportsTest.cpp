@@ -160,6 +160,25 @@ TEST_F(RecordExportsTest, NoOptionsLogNothingThroughTheExports)
     EXPECT_EQ(le32(log, 0x80200), 7u);
 }
 
+TEST_F(RecordExportsTest, RecordingClosedAtOnceLastsZeroFrames)
+{
+    render(1000);
+    startRecordingNow();
+    SPUclose();
+    EXPECT_EQ(le32(readFileBytes("spulog.spu"), 0x80200), 0u);
+}
+
+TEST_F(RecordExportsTest, DurationCountsTheFramesOfSPUrender)
+{
+    render(1000);
+    startRecordingNow();
+    std::vector<short> buffer(2 * 44100 + 2);
+    SPUrender(buffer.data(), 4 * 44000 + 3); // the odd bytes make no frame
+    SPUrender(buffer.data(), 4 * 100);
+    SPUclose();
+    EXPECT_EQ(le32(readFileBytes("spulog.spu"), 0x80200), 44100u);
+}
+
 TEST_F(RecordExportsTest, CloseEndsTheRecording)
 {
     startRecordingNow();

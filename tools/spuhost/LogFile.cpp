@@ -103,7 +103,8 @@ LogFile::Result LogFile::next(Entry& entry)
                                       std::to_string(lastTime));
     if (entry.time > durationFrames)
         return fail(entry.offset, "time stamp " + std::to_string(entry.time) + " lies beyond the duration " +
-                                      std::to_string(durationFrames));
+                                      std::to_string(durationFrames) +
+                                      " (was the recording never stopped?)");
     lastTime = entry.time;
     entry.type = static_cast<Type>(type);
     entry.payload.clear();
