@@ -145,7 +145,8 @@ std::vector<uint16_t> toneBlocks()
         bytes.push_back(0x04);                                  // shift 4, filter 0
         bytes.push_back(block == 0 ? 0x04 : block == 3 ? 0x03 : 0x00); // loop start; end + repeat
         for (int i = 0; i < 14; ++i)
-            bytes.push_back(static_cast<unsigned char>(block < 2 ? 0x77 - (i & 3) * 0x11 : 0x99 + (i & 3) * 0x11));
+            bytes.push_back(
+                static_cast<unsigned char>(block < 2 ? 0x77 - (i & 3) * 0x11 : 0x99 + (i & 3) * 0x11));
     }
     std::vector<uint16_t> words;
     for (size_t i = 0; i < bytes.size(); i += 2)
@@ -171,11 +172,11 @@ TEST_F(ReplayTest, EntriesPlayAtTheirTimeStampsOverTheSnapshot)
         uint16_t value;
     };
     const std::vector<Write> writes = {
-        {0, 0x1F801C00, 0x3FFF}, {0, 0x1F801C02, 0x2000}, {0, 0x1F801C04, 0x1000}, {0, 0x1F801C06, 0x0200},
-        {0, 0x1F801C08, 0x000F}, {0, 0x1F801C0A, 0x0000}, {100, 0x1F801D88, 0x0001}, {700, 0x1F801DAA, 0xC020},
-        {700, 0x1F801DA6, 0x0400}, {1500, 0x1F801C10, 0x1000}, {1500, 0x1F801C12, 0x3FFF},
-        {1500, 0x1F801C14, 0x0800}, {1500, 0x1F801C16, 0x0400}, {1500, 0x1F801C18, 0x000F},
-        {1500, 0x1F801D88, 0x0002}};
+        {0, 0x1F801C00, 0x3FFF},    {0, 0x1F801C02, 0x2000},    {0, 0x1F801C04, 0x1000},
+        {0, 0x1F801C06, 0x0200},    {0, 0x1F801C08, 0x000F},    {0, 0x1F801C0A, 0x0000},
+        {100, 0x1F801D88, 0x0001},  {700, 0x1F801DAA, 0xC020},  {700, 0x1F801DA6, 0x0400},
+        {1500, 0x1F801C10, 0x1000}, {1500, 0x1F801C12, 0x3FFF}, {1500, 0x1F801C14, 0x0800},
+        {1500, 0x1F801C16, 0x0400}, {1500, 0x1F801C18, 0x000F}, {1500, 0x1F801D88, 0x0002}};
     const uint32_t duration = 3000;
     LogBuilder log(duration, ram, registers);
     for (const Write& w : writes)

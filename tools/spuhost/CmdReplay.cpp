@@ -26,7 +26,10 @@ const int DMAReadChunkWords = 0x40000;
 class Replay
 {
 public:
-    Replay(Plugin& loaded, FrameWriter* wavFile, FrameWriter* rawFile) : plugin(loaded), wav(wavFile), raw(rawFile) {}
+    Replay(Plugin& loaded, FrameWriter* wavFile, FrameWriter* rawFile)
+        : plugin(loaded), wav(wavFile), raw(rawFile)
+    {
+    }
 
     void loadSnapshot(const LogFile& log)
     {
@@ -34,7 +37,8 @@ public:
         std::memcpy(record.data(), "DIRIR", 6);
         put32(record.data() + 8, 1);
         put32(record.data() + 12, FreezeSize);
-        std::memcpy(record.data() + FreezeRegisterOffset, log.registerImage().data(), log.registerImage().size());
+        const std::vector<unsigned char>& image = log.registerImage();
+        std::memcpy(record.data() + FreezeRegisterOffset, image.data(), image.size());
         std::memcpy(record.data() + FreezeSoundRamOffset, log.soundRam().data(), log.soundRam().size());
         plugin.SPUfreeze(FreezeLoad, record.data());
     }
@@ -153,7 +157,8 @@ int runReplay(const std::vector<std::string>& args)
     }
     if (!ok || (wavPath.empty() && rawPath.empty()))
     {
-        std::fprintf(stderr, "usage: spuhost replay PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw] (one or both)\n");
+        std::fprintf(stderr, "usage: spuhost replay PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw]"
+                             " (one or both)\n");
         return 2;
     }
     const std::string& logPath = args[1];

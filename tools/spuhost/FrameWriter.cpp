@@ -84,7 +84,8 @@ bool FrameWriter::close()
     put16(header + 34, BitsPerSample);
     std::copy_n("data", 4, header + 36);
     put32(header + 40, static_cast<uint32_t>(dataBytes));
-    failed = failed || std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header, 1, HeaderSize, file) != HeaderSize;
+    failed = failed || std::fseek(file, 0, SEEK_SET) != 0 ||
+             std::fwrite(header, 1, HeaderSize, file) != HeaderSize;
     failed = std::fclose(file) != 0 || failed;
     file = nullptr;
     return !failed;

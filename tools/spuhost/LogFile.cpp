@@ -29,7 +29,8 @@ LogFile::~LogFile()
 
 const char* LogFile::typeName(int type)
 {
-    static const char* const names[TypeCount] = {"REGwrite", "REGread", "DMAwrite", "DMAread", "XAplay", "CDDAplay"};
+    static const char* const names[TypeCount] = {"REGwrite", "REGread", "DMAwrite",
+                                                 "DMAread",  "XAplay",  "CDDAplay"};
     return type >= 0 && type < TypeCount ? names[type] : "unknown";
 }
 
@@ -64,7 +65,8 @@ bool LogFile::open(const std::string& path)
         lastError = std::strerror(errno);
         return false;
     }
-    if (std::fseek(file, 0, SEEK_END) != 0 || (fileSize = std::ftell(file)) < 0 || std::fseek(file, 0, SEEK_SET) != 0)
+    if (std::fseek(file, 0, SEEK_END) != 0 || (fileSize = std::ftell(file)) < 0 ||
+        std::fseek(file, 0, SEEK_SET) != 0)
     {
         lastError = "cannot determine the file size";
         return false;
@@ -77,7 +79,8 @@ bool LogFile::open(const std::string& path)
     }
     ram.resize(SoundRamSize);
     registers.resize(RegisterImageSize);
-    if (!read(ram.data(), SoundRamSize) || !read(registers.data(), RegisterImageSize) || !read32(durationFrames))
+    if (!read(ram.data(), SoundRamSize) || !read(registers.data(), RegisterImageSize) ||
+        !read32(durationFrames))
     {
         lastError = "cannot read the head";
         return false;
