@@ -45,7 +45,6 @@ public:
 
     void renderUntil(uint32_t time)
     {
-        std::vector<short> buffer(2 * RenderChunkFrames);
         while (now < time)
         {
             const unsigned long frames = time - now < RenderChunkFrames ? time - now : RenderChunkFrames;
@@ -114,6 +113,7 @@ private:
     FrameWriter* wav;
     FrameWriter* raw;
     uint32_t now = 0;
+    std::vector<short> buffer = std::vector<short>(2 * RenderChunkFrames);
     std::vector<unsigned short> dmaBuffer = std::vector<unsigned short>(1);
 };
 
