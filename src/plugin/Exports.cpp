@@ -6,6 +6,7 @@
 #include "audio/CriticalSection.h"
 #include "plugin/Freeze.h"
 #include "plugin/Globals.h"
+#include "record/RecordControl.h"
 
 #define SPU_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -52,14 +53,11 @@ SPU_EXPORT long SPUopen(...)
 
 SPU_EXPORT long SPUclose()
 {
-    if (theRecord != nullptr)
-    {
-        enterCS();
-        theRecord->stopRecord();
-        leaveCS();
-        delete theRecord;
-        theRecord = nullptr;
-    }
+    // theRecord is only read and changed inside the critical section: the real-time
+    // window's thread may be starting a recording at the same moment.
+    enterCS();
+    stopRecording();
+    leaveCS();
     return 0;
 }
 

@@ -23,6 +23,24 @@ void Record::write16(unsigned short value)
     std::fwrite(bytes, 1, 2, file);
 }
 
+// Blocks of words go through a small buffer rather than one stdio call per word:
+// the snapshot alone is 256 Ki words, written while the critical section is held.
+void Record::writeWords(const unsigned short* words, int count)
+{
+    unsigned char bytes[1024];
+    const int perChunk = sizeof(bytes) / 2;
+    for (int done = 0; done < count; done += perChunk)
+    {
+        const int n = count - done < perChunk ? count - done : perChunk;
+        for (int i = 0; i < n; ++i)
+        {
+            bytes[2 * i] = static_cast<unsigned char>(words[done + i]);
+            bytes[2 * i + 1] = static_cast<unsigned char>(words[done + i] >> 8);
+        }
+        std::fwrite(bytes, 1, 2 * static_cast<size_t>(n), file);
+    }
+}
+
 bool Record::startRecord(SPU* recorded)
 {
     spu = recorded;
@@ -30,12 +48,8 @@ bool Record::startRecord(SPU* recorded)
     file = std::fopen(LogFileName, "wb");
     if (file == nullptr)
         return false;
-    const unsigned short* ram = spu->getSoundBuffer();
-    for (int i = 0; i < SPU::SoundBufferWords; ++i)
-        write16(ram[i]);
-    const unsigned short* image = spu->getSPURegister();
-    for (int i = 0; i < SPU::RegisterCount; ++i)
-        write16(image[i]);
+    writeWords(spu->getSoundBuffer(), SPU::SoundBufferWords);
+    writeWords(spu->getSPURegister(), SPU::RegisterCount);
     std::fseek(file, HeadSize, SEEK_SET);
     return true;
 }
@@ -78,19 +92,22 @@ void Record::logDMAwrite(const unsigned short* data, int words)
 {
     if (!selected(DMAwrite))
         return;
-    // A null source transfers nothing, so it is logged as an empty transfer.
+    // A null source or a negative count transfers nothing, so it is logged as an
+    // empty transfer: the log must never announce data it does not hold.
     if (data == nullptr || words < 0)
         words = 0;
     writeCommonHeader(DMAwrite);
     write32(static_cast<unsigned int>(words));
-    for (int i = 0; i < words; ++i)
-        write16(data[i]);
+    writeWords(data, words);
 }
 
 void Record::logDMAread(int words)
 {
     if (!selected(DMAread))
         return;
+    // A negative count transfers nothing; logging it would make the log unreadable.
+    if (words < 0)
+        words = 0;
     writeCommonHeader(DMAread);
     write32(static_cast<unsigned int>(words));
 }
@@ -107,6 +124,7 @@ void Record::logCDDAplay(const short* data, int bytes)
 {
     if (!selected(CDDAplay))
         return;
+    // As for DMA writes: no data, no bytes announced.
     if (data == nullptr || bytes < 0)
         bytes = 0;
     writeCommonHeader(CDDAplay);

@@ -51,6 +51,7 @@ private:
     bool selected(LOG_TYPE type) const { return file != nullptr && (ConfigRecOpt & (1 << type) & 0xFF) != 0; }
     void write32(unsigned int value);
     void write16(unsigned short value);
+    void writeWords(const unsigned short* words, int count);
 
     SPU* spu;
     FILE* file;

@@ -3,7 +3,9 @@
 #include "audio/CriticalSection.h"
 #include "plugin/Globals.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace
@@ -14,12 +16,23 @@ bool answerNo(const char* question)
     return false;
 }
 
+void printAlert(const char* message)
+{
+    std::fprintf(stderr, "SPU: %s\n", message);
+}
+
 RecordQuestion askUser = answerNo;
+RecordAlert alertUser = printAlert;
 } // namespace
 
 void setRecordQuestion(RecordQuestion question)
 {
     askUser = question != nullptr ? question : answerNo;
+}
+
+void setRecordAlert(RecordAlert alert)
+{
+    alertUser = alert != nullptr ? alert : printAlert;
 }
 
 bool startRecording()
@@ -47,8 +60,12 @@ bool startRecording()
     Record* record = new Record();
     if (!record->startRecord(&theSPU))
     {
-        std::fprintf(stderr, "SPU: cannot create \"%s\"; nothing is recorded.\n", Record::LogFileName);
+        const int error = errno;
         delete record;
+        char message[256];
+        std::snprintf(message, sizeof(message), "Cannot create \"%s\" (%s); nothing is recorded.",
+                      Record::LogFileName, std::strerror(error));
+        alertUser(message);
         return false;
     }
     theRecord = record;

@@ -4,14 +4,18 @@
 // button does. Both run with the critical section held and return with it held
 // (the start leaves it briefly while it waits for a transfer to finish).
 
-// Asks the user a yes/no question; true means yes. The dialogs connect it to their
-// question box; without one the answer is no.
-typedef bool (*RecordQuestion)(const char* question);
+// How the start talks to the user. The dialogs connect these to their message
+// boxes (fl_ask, fl_alert); until then the question is answered no and the alert
+// is printed on standard error. A null pointer restores that default.
+typedef bool (*RecordQuestion)(const char* question); // true means yes
+typedef void (*RecordAlert)(const char* message);
 void setRecordQuestion(RecordQuestion question);
+void setRecordAlert(RecordAlert alert);
 
 // Waits up to 100 ms for sound-RAM transfers to settle, aligns the transfer
 // registers, and starts a recording into "spulog.spu". Returns true when a
-// recording runs afterwards (theRecord set).
+// recording runs afterwards (theRecord set). When "spulog.spu" cannot be created
+// the user is alerted and theRecord stays null.
 bool startRecording();
 
 // Stops and discards the running recording, if any.

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+// Little-endian byte helpers for tests that read and write the plugin's files.
+inline std::vector<unsigned char> readFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline uint32_t le32(const std::vector<unsigned char>& bytes, size_t at)
+{
+    return static_cast<uint32_t>(bytes.at(at)) | static_cast<uint32_t>(bytes.at(at + 1)) << 8 |
+           static_cast<uint32_t>(bytes.at(at + 2)) << 16 | static_cast<uint32_t>(bytes.at(at + 3)) << 24;
+}
+
+inline uint16_t le16(const std::vector<unsigned char>& bytes, size_t at)
+{
+    return static_cast<uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
+}
+
+inline void put32(std::vector<unsigned char>& bytes, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+inline void put16(std::vector<unsigned char>& bytes, uint16_t value)
+{
+    bytes.push_back(static_cast<unsigned char>(value));
+    bytes.push_back(static_cast<unsigned char>(value >> 8));
+}
+
+inline void writeFileBytes(const std::string& path, const std::vector<unsigned char>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}

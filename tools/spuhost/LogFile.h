@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Reader of the plugin's event log "spulog.spu" (all values little-endian):
+//
+//   0x00000  sound RAM at the start (0x80000 bytes)
+//   0x80000  register image at the start (256 16-bit values, 0x1F801C00..0x1F801DFE)
+//   0x80200  duration in frames (32-bit)
+//   0x80204  entries: time stamp (32-bit, frames since the start), type (1 byte),
+//            payload by type:
+//              0 register write  address (32-bit), value (16-bit)
+//              1 register read   address (32-bit)
+//              2 DMA write       n (signed 32-bit), n 16-bit words
+//              3 DMA read        n (signed 32-bit)
+//              4 XA play         the host's 32800-byte XA record
+//              5 CD-DA play      n (signed 32-bit), n bytes of audio
+//
+// Logs come from anywhere, so every count is checked against the rest of the file
+// before anything is read or allocated; a log that breaks the layout stops the
+// reader with an error that names the byte offset.
+class LogFile
+{
+public:
+    static const long HeadSize = 0x80204;
+    static const long SoundRamSize = 0x80000;
+    static const long RegisterImageSize = 512;
+    static const long XaRecordSize = 32800;
+    static const int TypeCount = 6;
+
+    enum Type
+    {
+        REGwrite = 0,
+        REGread = 1,
+        DMAwrite = 2,
+        DMAread = 3,
+        XAplay = 4,
+        CDDAplay = 5,
+    };
+
+    struct Entry
+    {
+        long offset = 0;     // of the entry header in the file
+        uint32_t time = 0;   // frames since the start of the recording
+        Type type = REGwrite;
+        uint32_t address = 0;               // register entries
+        uint16_t value = 0;                 // register writes
+        int32_t count = 0;                  // DMA words or CD-DA bytes
+        std::vector<unsigned char> payload; // DMA write words, XA record, CD-DA bytes
+    };
+
+    enum Result
+    {
+        Ok,
+        End,
+        Bad,
+    };
+
+    LogFile();
+    ~LogFile();
+
+    // Opens the log and reads its head; false with error() set when it cannot.
+    bool open(const std::string& path);
+    // Reads the next entry: Ok, End after the last one, or Bad with error() set.
+    Result next(Entry& entry);
+
+    const std::string& error() const { return lastError; }
+    const std::vector<unsigned char>& soundRam() const { return ram; }
+    const std::vector<unsigned char>& registerImage() const { return registers; }
+    uint32_t duration() const { return durationFrames; }
+
+    static const char* typeName(int type);
+
+private:
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    bool read(void* data, long size);
+    bool read32(uint32_t& value);
+    Result fail(long offset, const std::string& message);
+
+    FILE* file = nullptr;
+    long fileSize = 0;
+    long position = 0;
+    uint32_t lastTime = 0;
+    uint32_t durationFrames = 0;
+    std::vector<unsigned char> ram;
+    std::vector<unsigned char> registers;
+    std::string lastError;
+};
