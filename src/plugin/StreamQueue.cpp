@@ -90,14 +90,16 @@ void playADPCMchannel(xa_decode_t* xa)
     // The record holds 16384 entries; a count beyond them would read past the
     // host's record, so such a record (garbage, or a hostile save state) is ignored.
     // Larger CD-DA chunks have their data and are resampled in pieces.
-    if ((stereo == 0 || stereo == 1) && frames > 0 && frames * (stereo + 1) <= 16384)
+    if ((stereo == 0 || stereo == 1) && frames > 0 && frames <= 16384 / (stereo + 1))
     {
         const int length = (2 * stereo + 2) * frames;
         queueWaiting([xa, length](bool force) {
-            const int channels = xa->stereo + 1;
-            if (channels == 0 || xa->freq == 0)
+            // Read again on every try: stereo -1 or frequency 0 means nothing to play;
+            // other garbage is refused by queueChunk.
+            const int stereoNow = xa->stereo;
+            if (stereoNow != 0 && stereoNow != 1)
                 return true;
-            return queueChunk(xa->pcm, length, xa->freq, channels, force);
+            return queueChunk(xa->pcm, length, xa->freq, stereoNow + 1, force);
         });
     }
     leaveCS();

@@ -10,7 +10,8 @@
 
 #include <cstdint>
 #include <memory>
-#include <sstream>
+#include <ostream>
+#include <string>
 #include <vector>
 
 namespace
@@ -24,6 +25,11 @@ struct Scenario
     int renderPercent;
     const char* name;
 };
+
+void PrintTo(const Scenario& s, std::ostream* os)
+{
+    *os << s.name;
+}
 
 std::string scenarioName(const ::testing::TestParamInfo<Scenario>& info)
 {
