@@ -96,6 +96,7 @@ TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
     for (size_t i = 0; i + 1 < out.size(); i += 2)
         loud += static_cast<short>(out[i] | (out[i + 1] << 8)) > 1000;
     EXPECT_GT(loud, out.size() / 8) << "the CD audio reaches the output";
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(SpuhostStreamScriptTest, BadStreamCommandsAreReportedWithTheirLine)
@@ -110,4 +111,5 @@ TEST(SpuhostStreamScriptTest, BadStreamCommandsAreReportedWithTheirLine)
     EXPECT_EQ(1, runScript(dir, "init\nfreeze load short.bin\n", output));
     EXPECT_NE(std::string::npos, output.find("558640")) << output;
     EXPECT_EQ(1, runScript(dir, "init\nfreeze\n", output));
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
