@@ -75,11 +75,14 @@ bool queueChunk(const short* samples, int length, int rate, int channels, bool f
 
 void playADPCMchannel(xa_decode_t* xa)
 {
-    if (xa == nullptr)
-        return;
     enterCS();
     if (theRecord != nullptr)
         theRecord->logXAplay(xa);
+    if (xa == nullptr)
+    {
+        leaveCS();
+        return;
+    }
     // 8064 is a byte count: 2016 stereo or 4032 mono frames. Only a record that is
     // mono or stereo is rewritten; any other stereo value (-1 among them, which
     // would divide by zero) plays nothing and leaves the record alone.
@@ -107,11 +110,10 @@ void playADPCMchannel(xa_decode_t* xa)
 
 void playCDDAchannel(const short* data, int length)
 {
-    if (data == nullptr || length <= 0)
-        return;
     enterCS();
     if (theRecord != nullptr)
         theRecord->logCDDAplay(data, length);
-    queueWaiting([data, length](bool force) { return queueChunk(data, length, 44100, 2, force); });
+    if (data != nullptr && length > 0)
+        queueWaiting([data, length](bool force) { return queueChunk(data, length, 44100, 2, force); });
     leaveCS();
 }

@@ -1,10 +1,15 @@
+#include "TempDir.h"
+
 #include "audio/CriticalSection.h"
 #include "plugin/Globals.h"
 #include "plugin/StreamQueue.h"
+#include "record/RecordControl.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -57,6 +62,14 @@ TEST_F(StreamQueueTest, WaitLeavesTheCriticalSectionForTheRenderer)
             std::this_thread::yield();
         }
     });
+    // Until the renderer has rendered a frame, an earlier give-up (another test's)
+    // still counts and chunks are not held.
+    for (bool rendered = false; !rendered; std::this_thread::yield())
+    {
+        enterCS();
+        rendered = theSPU.getCurrentTickCount() > 0;
+        leaveCS();
+    }
     // A chunk that finds no room can only be queued without an overrun after the
     // renderer drained the ring meanwhile, which needs the critical section that
     // the waiting export must leave.
@@ -97,10 +110,41 @@ TEST_F(StreamQueueTest, XaRecordBeyondItsSamplesIsIgnored)
     xa->freq = 37800;
     xa->stereo = 1;
     xa->nsamples = 8193; // 16386 entries: past the record's 16384
+    const int size = theSPU.getStream().getSize();
     playADPCMchannel(xa.get());
-    EXPECT_EQ(0, theSPU.getStream().getSize());
+    EXPECT_EQ(size, theSPU.getStream().getSize());
+    EXPECT_EQ(0, theSPU.getStream().getWrite());
     xa->nsamples = 8192;
     playADPCMchannel(xa.get());
     // 32768 bytes: need (32768 * 44100 / 37800) / 2 = 19114 entries.
     EXPECT_EQ(2 * 19114, theSPU.getStream().getSize());
+    EXPECT_GT(theSPU.getStream().getWrite(), 0);
+}
+
+TEST_F(StreamQueueTest, NullAndEmptyChunksAreLoggedButPlayNothing)
+{
+    TempDir scratch;
+    const int size = theSPU.getStream().getSize();
+    Record::ConfigRecOpt = 0x30;
+    enterCS();
+    ASSERT_TRUE(startRecording());
+    leaveCS();
+    playCDDAchannel(nullptr, 2352);
+    playCDDAchannel(chunk.data(), -4);
+    playADPCMchannel(nullptr);
+    enterCS();
+    stopRecording();
+    leaveCS();
+    Record::ConfigRecOpt = 0;
+    EXPECT_EQ(size, theSPU.getStream().getSize());
+    EXPECT_EQ(0, theSPU.getStream().getWrite());
+
+    // Two CD-DA events announcing 0 bytes (time stamp, type 5, length 0); the
+    // recorder leaves a null XA record out.
+    std::ifstream in("spulog.spu", std::ios::binary);
+    const std::vector<unsigned char> log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> event = {0, 0, 0, 0, 5, 0, 0, 0, 0};
+    ASSERT_GE(log.size(), 2 * event.size());
+    EXPECT_EQ(event, std::vector<unsigned char>(log.end() - 18, log.end() - 9));
+    EXPECT_EQ(event, std::vector<unsigned char>(log.end() - 9, log.end()));
 }
