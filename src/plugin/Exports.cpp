@@ -6,6 +6,7 @@
 #include "audio/CriticalSection.h"
 #include "plugin/Freeze.h"
 #include "plugin/Globals.h"
+#include "plugin/StreamQueue.h"
 #include "record/RecordControl.h"
 
 #define SPU_EXPORT extern "C" __attribute__((visibility("default")))
@@ -149,18 +150,12 @@ SPU_EXPORT void SPUreadDMAMem(unsigned short* destination, int count)
 
 SPU_EXPORT void SPUplayADPCMchannel(xa_decode_t* xa)
 {
-    enterCS();
-    if (theRecord != nullptr)
-        theRecord->logXAplay(xa);
-    leaveCS();
+    playADPCMchannel(xa);
 }
 
 SPU_EXPORT void SPUplayCDDAchannel(short* data, int length)
 {
-    enterCS();
-    if (theRecord != nullptr)
-        theRecord->logCDDAplay(data, length);
-    leaveCS();
+    playCDDAchannel(data, length);
 }
 
 SPU_EXPORT void SPUregisterCallback(void (*callback)(void))

@@ -2,6 +2,7 @@
 
 #include "audio/CriticalSection.h"
 #include "plugin/Globals.h"
+#include "plugin/StreamQueue.h"
 
 #include <cstddef>
 #include <cstring>
@@ -48,6 +49,11 @@ long freezeSPU(unsigned long mode, SPUFreeze_t* record)
         for (int i = 0; i < SPU::RegisterCount; ++i)
             theSPU.restoreRegister(0x1F801C00UL + 2 * i, image[i]);
         leaveCS();
+        // After leaving: the queuing enters the critical section itself and may wait
+        // for room. It checks every other field of the record, so whatever the host
+        // or a damaged file left there plays or is ignored but never read past.
+        if (record->xa.nsamples <= 4032)
+            playADPCMchannel(&record->xa);
         return 1;
     }
     default:

@@ -2,7 +2,10 @@
 
 #include "synth/Mixer.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 int StreamSound::ConfigWaitForXABufferIsFree = 0;
 
@@ -26,8 +29,207 @@ void StreamSound::init()
     phase = fade = refill = 0;
 }
 
+int StreamSound::getNeed(int length, int rate, int channels)
+{
+    // 64 bits: a hostile length times 44100 passes 32 bits.
+    const int64_t outputEntries = static_cast<int64_t>(length) * OutputRate / rate;
+    const int64_t need = outputEntries * (3 - channels) / 2;
+    return need > MaxNeed ? MaxNeed + 1 : static_cast<int>(need);
+}
+
+bool StreamSound::canPlay(int length, int rate, int channels)
+{
+    // Rates above 44100 Hz would make the resampler step over source frames: the
+    // carried frame would no longer be the one the phase continues from, the first
+    // step of a chunk could start past its end and the pre-roll could turn negative.
+    // The CD delivers 18900, 37800 and 44100 Hz only, so such chunks are ignored.
+    if ((channels != 1 && channels != 2) || rate <= 0 || rate > OutputRate)
+        return false;
+    if (length <= 0)
+        return false;
+    const int need = getNeed(length, rate, channels);
+    return need >= 1 && need <= MaxNeed;
+}
+
+bool StreamSound::checkStreamBuffer(int length, int rate, int channels)
+{
+    if (!canPlay(length, rate, channels))
+        return false;
+    const int need = getNeed(length, rate, channels);
+    if (size != 2 * need)
+    {
+        size = 2 * need;
+        changeStreamBufferSize();
+    }
+    int free = read - write;
+    if (free <= 0)
+        free += size;
+    return ConfigWaitForXABufferIsFree == 0 || need <= free;
+}
+
+void StreamSound::changeStreamBufferSize()
+{
+    delete[] ring;
+    ring = new (std::nothrow) short[size]();
+    if (ring == nullptr)
+        size = 0;
+    write = read = 0;
+    // A crossfade counter left from the old ring could exceed the new size and
+    // take the square root of a negative number.
+    fade = 0;
+}
+
+short StreamSound::crossfade(int old, double a, int incoming, double b)
+{
+    const double mixed = old * a + incoming * b;
+    if (mixed > 32767.0)
+        return 32767;
+    if (mixed < -32768.0)
+        return -32768;
+    return static_cast<short>(mixed);
+}
+
+int StreamSound::fadeSpan() const
+{
+    return (size / 2 < 2048 ? size / 2 : 2048) & ~1;
+}
+
+void StreamSound::playStream(const short* samples, int length, int rate, int channels)
+{
+    // Callers size the ring first with checkStreamBuffer; anything else is refused
+    // here rather than written past the ring.
+    if (samples == nullptr || !canPlay(length, rate, channels) || ring == nullptr ||
+        size != 2 * getNeed(length, rate, channels))
+        return;
+
+    // A chunk that fits the staging area is one piece. A larger one is cut into
+    // equal pieces of whole frames that fit; the last is padded with copies of its
+    // final frame (fewer frames than there are pieces) so that the carried frame is
+    // found where every piece leaves it. A trailing partial frame is dropped.
+    const int c = channels;
+    const int frames = length / 2 / c;
+    int pieces = 1;
+    int pieceFrames = frames;
+    int pieceBytes = length;
+    if (length / 2 > MaxPieceEntries)
+    {
+        pieces = (frames + MaxPieceEntries / c - 1) / (MaxPieceEntries / c);
+        pieceFrames = (frames + pieces - 1) / pieces;
+        pieceBytes = 2 * c * pieceFrames;
+    }
+    const int pieceEntries = pieceBytes / 2;
+
+    const bool buffered = read != write;
+    if (!buffered)
+    {
+        staging[0] = staging[1] = 0;
+        phase = 0;
+        const int pre = ((size - length / 2) / 2) & ~1;
+        for (int i = 0; i < pre; ++i)
+        {
+            ring[write] = 0;
+            write = wrap(write + 1);
+        }
+    }
+    refill = 0;
+    for (int piece = 0; piece < pieces; ++piece)
+    {
+        if (piece > 0 || buffered)
+            for (int i = 0; i < c; ++i)
+                staging[i] = staging[pieceEntries + i];
+        if (pieces == 1)
+            std::memcpy(staging + c, samples, length);
+        else
+        {
+            const int first = piece * pieceFrames;
+            const int available = frames - first < pieceFrames ? frames - first : pieceFrames;
+            std::memcpy(staging + c, samples + first * c, 2 * c * available);
+            for (int e = c * available; e < pieceEntries; ++e)
+                staging[c + e] = staging[e];
+        }
+        resamplePiece(pieceBytes, rate, c);
+    }
+}
+
+void StreamSound::resamplePiece(int length, int rate, int c)
+{
+    int k = (phase / OutputRate) * c;
+    do
+    {
+        const double a = std::sqrt(static_cast<double>(fade) / size);
+        const double b = std::sqrt(1.0 - a * a);
+        const int f = phase - (k / c) * OutputRate;
+        // The product of a full-scale jump and the phase fraction passes 32 bits.
+        const int s0L = staging[k], s1L = staging[k + c];
+        const int s0R = staging[k + c - 1], s1R = staging[k + 2 * c - 1];
+        const int xL = s0L + static_cast<int>(static_cast<int64_t>(s1L - s0L) * f / OutputRate);
+        const int xR = s0R + static_cast<int>(static_cast<int64_t>(s1R - s0R) * f / OutputRate);
+        ring[write] = crossfade(ring[write], a, xL, b);
+        ring[write + 1] = crossfade(ring[write + 1], a, xR, b);
+        if (fade > 0)
+            fade -= 2;
+        phase += rate;
+        k = (phase / OutputRate) * c;
+        write = wrap(write + 2);
+        if (write == read)
+            skipOverrun();
+    } while (2 * k < length);
+    phase -= (k / c) * OutputRate;
+}
+
+// The writer caught up with the reader: the unread audio is crossfaded towards the
+// audio h entries later, writing resumes after it, and the still running fade lets
+// the new audio in over the next h / 2 frames.
+void StreamSound::skipOverrun()
+{
+    const int h = fadeSpan();
+    fade = size;
+    int p = write;
+    int q = wrap(write + h);
+    do
+    {
+        const double a = std::sqrt(static_cast<double>(fade) / size);
+        const double b = std::sqrt(1.0 - a * a);
+        ring[p] = crossfade(ring[p], a, ring[q], b);
+        ring[p + 1] = crossfade(ring[p + 1], a, ring[q + 1], b);
+        p = wrap(p + 2);
+        q = wrap(q + 2);
+        fade -= 2;
+    } while (fade > h);
+    write = p;
+}
+
+// The ring runs low: the most recent h entries are played once more, and the audio
+// before the seam is crossfaded (equal power) into the copy's start, so the seam
+// does not click.
+void StreamSound::repeatTail()
+{
+    const int h = fadeSpan();
+    const int quarter = size / 4;
+    const int w0 = write;
+    write = wrap(write + h);
+    for (int i = 0; i < h; ++i)
+        ring[wrap(w0 + i)] = ring[wrap(w0 - h + i)];
+    for (int j = 0; j < quarter; j += 2)
+    {
+        const double a = std::sqrt(static_cast<double>(j) / quarter);
+        const double b = std::sqrt(1.0 - a * a);
+        const int p = wrap(w0 - 2 - j);
+        const int q = wrap(w0 - h - 2 - j);
+        ring[p] = crossfade(ring[p], a, ring[q], b);
+        ring[p + 1] = crossfade(ring[p + 1], a, ring[q + 1], b);
+    }
+    refill += h / 2;
+}
+
 void StreamSound::playSound(Mixer* mixer, unsigned short* soundBuffer)
 {
+    int avail = write - read;
+    if (avail < 0)
+        avail += size;
+    if (avail <= size / 4 && refill < fadeSpan() / 2)
+        repeatTail();
+
     int left = 0;
     int right = 0;
     if (read != write)

@@ -8,11 +8,29 @@ class Mixer;
 // mixes at the CD volumes and copies into the CD capture areas of sound RAM.
 // A silent pre-roll, one crossfaded repeat when the ring runs low and a crossfaded
 // skip on overrun absorb the jitter between the host and the output clock.
+//
+// Positions and sizes count ring entries. The resampler steps through the staging
+// area (the previous chunk's last frame, then the current chunk) in units of
+// 1/44100 source frame. Callers hold the critical section; the exports call
+// canPlay, then checkStreamBuffer, then playStream.
 class StreamSound
 {
 public:
     static int ConfigWaitForXABufferIsFree;
     static const int StagingEntries = 16386;
+    static const int OutputRate = 44100;
+    // The most entries the staging area takes after the carried frame. Larger
+    // chunks are resampled in equal pieces of at most this many entries.
+    static const int MaxPieceEntries = StagingEntries - 2;
+    // Bounds the ring (and the resampling work done inside the critical section):
+    // 2^21 entries is 23.8 s of 44100 Hz stereo, against the 9408 a 18900 Hz
+    // stereo sector group needs; only very low rates or huge chunks come near it.
+    static const int MaxNeed = 1 << 21;
+
+    // Ring entries a chunk fills at 44100 Hz stereo.
+    static int getNeed(int length, int rate, int channels);
+    // Whether this design can take the chunk at all; anything else is nothing to play.
+    static bool canPlay(int length, int rate, int channels);
 
     StreamSound();
     virtual ~StreamSound();
@@ -34,11 +52,23 @@ public:
     int getSize() const { return size; }
     int getWrite() const { return write; }
     int getRead() const { return read; }
+    int getPhase() const { return phase; }
+    int getFade() const { return fade; }
+    int getRefill() const { return refill; }
     const short* getRing() const { return ring; }
 
 private:
     StreamSound(const StreamSound&) = delete;
     StreamSound& operator=(const StreamSound&) = delete;
+
+    // Blend of the crossfades: clamp(old * a + incoming * b), truncated towards zero.
+    static short crossfade(int old, double a, int incoming, double b);
+    // A ring position from one that may lie up to one ring size outside it.
+    int wrap(int position) const { return position < 0 ? position + size : position >= size ? position - size : position; }
+    int fadeSpan() const;
+    void repeatTail();
+    void skipOverrun();
+    void resamplePiece(int length, int rate, int channels);
 
     int volumeL;
     int volumeR;

@@ -1,0 +1,122 @@
+// The plugin's stream against the independent reference model, frame for frame,
+// for the CD's rates, mono and stereo, with the host delivering just in time, too
+// slowly (the ring runs low and repeats) and too fast (the ring overruns).
+
+#include "synth/Mixer.h"
+#include "synth/StreamSound.h"
+#include "unit/StreamModel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace
+{
+struct Scenario
+{
+    int rate;
+    int channels;
+    int chunkFrames;
+    // Output frames rendered per delivered chunk, as a percentage of its playing time.
+    int renderPercent;
+    const char* name;
+};
+
+void PrintTo(const Scenario& s, std::ostream* os)
+{
+    *os << s.name;
+}
+
+std::string scenarioName(const ::testing::TestParamInfo<Scenario>& info)
+{
+    return info.param.name;
+}
+
+class StreamModelCompareTest : public ::testing::TestWithParam<Scenario>
+{
+};
+
+TEST_P(StreamModelCompareTest, PluginMatchesModelFrameForFrame)
+{
+    const Scenario s = GetParam();
+    StreamSound::ConfigWaitForXABufferIsFree = 0;
+    std::unique_ptr<StreamSound> stream(new StreamSound());
+    stream->init();
+    Mixer mixer;
+    std::vector<unsigned short> ram(1024);
+    StreamModel model;
+
+    uint32_t seed = 12345u + s.rate + s.channels;
+    int64_t owed = 0;
+    int compared = 0, differing = 0, nonSilent = 0;
+    for (int chunkIndex = 0; chunkIndex < 12; ++chunkIndex)
+    {
+        std::vector<short> chunk(static_cast<size_t>(s.chunkFrames * s.channels));
+        for (short& e : chunk)
+        {
+            seed = seed * 1103515245u + 12345u;
+            e = static_cast<short>(seed >> 16);
+        }
+        const int length = static_cast<int>(2 * chunk.size());
+        const int readBefore = stream->getRead();
+        ASSERT_TRUE(stream->checkStreamBuffer(length, s.rate, s.channels));
+        stream->playStream(chunk.data(), length, s.rate, s.channels);
+        ASSERT_TRUE(model.queue(chunk, s.rate, s.channels));
+        ASSERT_EQ(model.size(), stream->getSize());
+        ASSERT_EQ(readBefore, stream->getRead());
+
+        owed += static_cast<int64_t>(s.chunkFrames) * 44100 * s.renderPercent / 100;
+        for (; owed >= s.rate; owed -= s.rate)
+        {
+            const std::pair<int, int> expected = model.frame();
+            stream->playSound(&mixer, ram.data());
+            const int index = compared & 511;
+            const int left = static_cast<short>(ram[index]);
+            const int right = static_cast<short>(ram[512 + index]);
+            ASSERT_NEAR(expected.first, left, 1) << "chunk " << chunkIndex << " frame " << compared;
+            ASSERT_NEAR(expected.second, right, 1) << "chunk " << chunkIndex << " frame " << compared;
+            differing += expected.first != left || expected.second != right;
+            nonSilent += left != 0;
+            ++compared;
+        }
+    }
+    EXPECT_GT(nonSilent, compared / 2);
+    if (s.renderPercent > 100)
+    {
+        EXPECT_GT(model.repeats, 1) << "the ring should have run low";
+    }
+    if (s.renderPercent < 100)
+    {
+        EXPECT_GT(model.overruns, 0) << "the ring should have overrun";
+    }
+    RecordProperty("differing_frames", differing);
+}
+
+const Scenario scenarios[] = {
+    {37800, 2, 2016, 100, "Xa37800StereoSteady"},
+    {37800, 2, 2016, 140, "Xa37800StereoRunningLow"},
+    {37800, 2, 2016, 45, "Xa37800StereoOverrun"},
+    {37800, 1, 4032, 140, "Xa37800MonoRunningLow"},
+    {37800, 1, 4032, 45, "Xa37800MonoOverrun"},
+    {18900, 2, 2016, 100, "Xa18900StereoSteady"},
+    {18900, 2, 2016, 150, "Xa18900StereoRunningLow"},
+    {18900, 2, 2016, 40, "Xa18900StereoOverrun"},
+    {18900, 1, 4032, 150, "Xa18900MonoRunningLow"},
+    {18900, 1, 4032, 40, "Xa18900MonoOverrun"},
+    {44100, 2, 588, 100, "Cdda44100StereoSteady"},
+    {44100, 2, 588, 160, "Cdda44100StereoRunningLow"},
+    {44100, 2, 588, 30, "Cdda44100StereoOverrun"},
+    {44100, 1, 1176, 160, "Pcm44100MonoRunningLow"},
+    {44100, 1, 1176, 30, "Pcm44100MonoOverrun"},
+    // Larger than the staging area: resampled in two pieces of equal length.
+    {44100, 2, 10000, 100, "Cdda44100StereoOversized"},
+    {37800, 1, 20000, 100, "Xa37800MonoOversized"},
+    {18900, 2, 9000, 130, "Xa18900StereoOversizedRunningLow"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Streams, StreamModelCompareTest, ::testing::ValuesIn(scenarios), scenarioName);
+} // namespace
