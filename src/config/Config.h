@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 // The thirteen user settings. The file and the dialogs edit them here; the rest of
 // the system reads the class statics that updateConfigValue copies them into.
 class Config
@@ -43,7 +45,8 @@ public:
     int SPUIRQWaitCPUAction;
     int SPUIRQForceInterruptFlag7;
 
-    // State of the real-time window: set-up finished, close requested.
-    volatile bool bRealtimeDialogReady;
-    volatile bool bRealtimeDialogClose;
+    // State of the real-time window: set-up finished, close requested. Written by
+    // the host's thread and read by the window's thread, hence atomic.
+    std::atomic<bool> bRealtimeDialogReady;
+    std::atomic<bool> bRealtimeDialogClose;
 };
