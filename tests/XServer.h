@@ -151,9 +151,35 @@ inline void pressKeys(const std::string& id, const std::string& keys)
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
 }
 
-// Saves the whole screen as a PNG under screenshots/ in the working directory.
+// screenshots/ in the directory of the first call (tests may change directory
+// later: the server start makes the first call).
+inline const std::string& screenshotDir()
+{
+    static const std::string dir = [] {
+        char* cwd = getcwd(nullptr, 0);
+        const std::string path = std::string(cwd != nullptr ? cwd : ".") + "/screenshots";
+        free(cwd);
+        mkdir(path.c_str(), 0755);
+        return path;
+    }();
+    return dir;
+}
+
+// Saves the whole screen as a PNG test artefact.
 inline void screenshot(const std::string& name)
 {
-    mkdir("screenshots", 0755);
-    runCommand("import -window root screenshots/" + name + ".png");
+    runCommand("import -window root " + screenshotDir() + "/" + name + ".png");
+}
+
+// The one server of this test process. FLTK keeps its display connection open for
+// the life of the process, so every suite shares the server, which stops at exit.
+// Null, with the reason in *error, when it cannot start.
+inline XServer* sharedXServer(std::string* error)
+{
+    static XServer server;
+    static std::string startError;
+    static bool started = server.start(&startError);
+    screenshotDir();
+    *error = startError;
+    return started ? &server : nullptr;
 }

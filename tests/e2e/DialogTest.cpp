@@ -131,21 +131,7 @@ private:
 class DialogTest : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        server = new XServer();
-        if (!server->start(&serverError))
-        {
-            delete server;
-            server = nullptr;
-        }
-    }
-
-    static void TearDownTestSuite()
-    {
-        delete server;
-        server = nullptr;
-    }
+    static void SetUpTestSuite() { server = sharedXServer(&serverError); }
 
     void SetUp() override { ASSERT_NE(server, nullptr) << serverError; }
 
