@@ -45,8 +45,21 @@ public:
     int SPUIRQWaitCPUAction;
     int SPUIRQForceInterruptFlag7;
 
-    // State of the real-time window: set-up finished, close requested. Written by
-    // the host's thread and read by the window's thread, hence atomic.
-    std::atomic<bool> bRealtimeDialogReady;
-    std::atomic<bool> bRealtimeDialogClose;
+    // A flag shared by the host's thread and the real-time window's thread, hence
+    // atomic; copying a configuration copies its current value.
+    struct SharedFlag : std::atomic<bool>
+    {
+        using std::atomic<bool>::operator=;
+        explicit SharedFlag(bool value) : std::atomic<bool>(value) {}
+        SharedFlag(const SharedFlag& other) : std::atomic<bool>(other.load()) {}
+        SharedFlag& operator=(const SharedFlag& other)
+        {
+            store(other.load());
+            return *this;
+        }
+    };
+
+    // State of the real-time window: set-up finished, close requested.
+    SharedFlag bRealtimeDialogReady;
+    SharedFlag bRealtimeDialogClose;
 };
