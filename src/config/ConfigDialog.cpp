@@ -74,8 +74,11 @@ Fl_Menu_Item menu_pflReverbType[] = {
 const int FinetuneLowest = -360;
 const int FinetuneHighest = 360;
 
-// Set once FLTK's lock (and with it the pipe that Fl::awake writes to) exists.
-std::atomic<bool> dialogsLocked(false);
+// True while makeConfigDialog runs the real-time window. The window's thread sets
+// it before it first looks at the close request and the host's thread sets the
+// request before it looks at this flag, so either the loop sees the request or the
+// host wakes it. It also keeps wake-ups from reaching a later dialog.
+std::atomic<bool> realtimeLoopRunning(false);
 
 Fl_Group* makeFramedGroup(int x, int y, int w, int h, const char* label)
 {
@@ -204,8 +207,9 @@ void acceptDialog()
     dialogResult = 1;
     destroyConfigDialog();
 }
+} // namespace
 
-void forgetConfigDialog()
+void deleteConfigDialog()
 {
     delete pflConfigWindow;
     pflConfigWindow = nullptr;
@@ -227,23 +231,16 @@ void forgetConfigDialog()
     pflDefault = nullptr;
     deleteRecordDialog();
 }
-} // namespace
 
-void lockDialogs()
+void wakeRealtimeConfigDialog()
 {
-    Fl::lock();
-    dialogsLocked = true;
-}
-
-void wakeDialogs()
-{
-    if (dialogsLocked)
+    if (realtimeLoopRunning)
         Fl::awake();
 }
 
 void buildConfigDialog(Fl_Callback* callback)
 {
-    forgetConfigDialog();
+    deleteConfigDialog();
     dialogResult = 2;
 
     pflConfigWindow = new Fl_Window(515, 235, "Configure Talvane SPU Plugin");
@@ -299,9 +296,11 @@ int makeConfigDialog(Fl_Callback* callback)
     const bool realtime = callback == RealtimeConfigDialogProc;
     if (realtime)
     {
+        realtimeLoopRunning = true;
         if (!setUpRealtimeConfigDialog())
         {
-            forgetConfigDialog();
+            realtimeLoopRunning = false;
+            deleteConfigDialog();
             return dialogResult;
         }
     }
@@ -318,7 +317,8 @@ int makeConfigDialog(Fl_Callback* callback)
         else
             Fl::wait();
     }
-    forgetConfigDialog();
+    realtimeLoopRunning = false;
+    deleteConfigDialog();
     return dialogResult;
 }
 

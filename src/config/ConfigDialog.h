@@ -13,7 +13,8 @@ class Fl_Window;
 // RealtimeConfigDialogProc) the real-time window that stays open while a game
 // plays. One window at a time; the widget pointers below tell the callbacks which
 // widget fired and are null while no window exists. The dialogs run on whichever
-// thread shows them, with Fl::lock() held (see lockDialogs).
+// thread shows them, with Fl::lock() held, so that only one thread at a time uses
+// the toolkit.
 
 // 2 while the dialog is open or when it was cancelled, 1 when accepted.
 extern int dialogResult;
@@ -36,12 +37,9 @@ extern Fl_Return_Button* pflOK;
 extern Fl_Button* pflCancel;
 extern Fl_Button* pflDefault;
 
-// Takes FLTK's lock for the calling thread and marks the toolkit ready for wake-ups
-// from other threads (wakeDialogs). Pair with Fl::unlock().
-void lockDialogs();
-// Wakes the event loop of the thread that runs the dialogs, so that it sees a close
-// request. Safe from any thread, also before any dialog ran.
-void wakeDialogs();
+// Wakes the event loop of the real-time window, if it runs, so that it sees the
+// close request set before the call. Safe from any thread.
+void wakeRealtimeConfigDialog();
 
 // Builds and shows the window with the given callback on every widget, loads it
 // from ConfigLinux::thisConfig and runs the event loop until no window is shown.
@@ -56,6 +54,8 @@ void getDialogValue();
 // Hides the recording options and the configuration window; the event loop of
 // makeConfigDialog then ends. Runs on the dialog's own thread.
 void destroyConfigDialog();
+// Deletes the window and the recording options, if any, and nulls the pointers.
+void deleteConfigDialog();
 // "Async mode:" only matters when the host paces output ("SPUasync"), the XA wait
 // only when it does not: activates one of the two and greys the other.
 void activateForAudioOutMethod(int method);

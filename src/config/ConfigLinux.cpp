@@ -9,6 +9,8 @@
 #include <FL/Fl.H>
 #include <FL/fl_ask.H>
 
+#include <cstdio>
+
 Config* ConfigLinux::thisConfig = nullptr;
 
 namespace
@@ -16,6 +18,23 @@ namespace
 bool askYesNo(const char* question)
 {
     return fl_choice("%s", "No", "Yes", nullptr, question) == 1;
+}
+
+// One configuration window at a time: a host that asks for another while the
+// real-time window is open gets a message instead of a second window (the windows
+// share their widget pointers, and the second loop would wait for the first).
+// Takes FLTK's lock, which the caller releases; true when it may show its dialog.
+bool beginDialog()
+{
+    Fl::lock();
+    if (!openDialogDisplay())
+        return false;
+    if (pflConfigWindow != nullptr)
+    {
+        std::fprintf(stderr, "SPU: the configuration window is already open.\n");
+        return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -27,9 +46,8 @@ ConfigLinux::~ConfigLinux() {}
 int ConfigLinux::showConfigDialog()
 {
     Config::showConfigDialog();
-    lockDialogs();
     int result = 2;
-    if (openDialogDisplay())
+    if (beginDialog())
     {
         thisConfig = this;
         result = makeConfigDialog(ConfigDialogProc);
@@ -40,9 +58,8 @@ int ConfigLinux::showConfigDialog()
 
 int ConfigLinux::showRealtimeConfigDialog()
 {
-    lockDialogs();
     int result = 2;
-    if (openDialogDisplay())
+    if (beginDialog())
     {
         thisConfig = this;
         setRecordQuestion(askYesNo);
@@ -57,14 +74,13 @@ int ConfigLinux::showRealtimeConfigDialog()
 void ConfigLinux::destroyRealtimeConfigDialog()
 {
     bRealtimeDialogClose = true;
-    wakeDialogs();
+    wakeRealtimeConfigDialog();
 }
 
 int ConfigLinux::showAboutDialog()
 {
-    lockDialogs();
     int result = 0;
-    if (openDialogDisplay())
+    if (beginDialog())
         result = makeAboutDialog();
     Fl::unlock();
     return result;

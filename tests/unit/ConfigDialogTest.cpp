@@ -26,7 +26,11 @@ protected:
         buildConfigDialog(ConfigDialogProc);
     }
 
-    void TearDown() override { theConfig.setDefaultValue(); }
+    void TearDown() override
+    {
+        deleteConfigDialog();
+        theConfig.setDefaultValue();
+    }
 
     // Every field different from its default and from the others where possible.
     static void setUnusualValues(Config& config)

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -252,6 +253,37 @@ TEST_F(RealtimeConfigDialogTest, CloseRequestDuringSetUpKeepsTheWindowUnshown)
     EXPECT_TRUE(findWindow(WindowTitle, 300).empty());
 }
 
+// A host that asks for the configuration dialog or the about box while the
+// real-time window is open must not get a second loop that waits for the first.
+TEST_F(RealtimeConfigDialogTest, OtherDialogsAreRefusedWhileTheWindowIsOpen)
+{
+    requireServer();
+    WindowThread window;
+    ASSERT_FALSE(findWindow(WindowTitle).empty());
+    // Shared with the host thread, which is left behind if it never returns.
+    struct Outcome
+    {
+        std::atomic<bool> returned{false};
+        int configResult = 0;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    std::thread host([outcome] {
+        outcome->configResult = theConfig.showConfigDialog();
+        theConfig.showAboutDialog();
+        outcome->returned = true;
+    });
+    const bool refused = eventually(outcome->returned);
+    if (refused)
+        host.join();
+    else
+        host.detach();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(outcome->configResult, 2);
+    EXPECT_TRUE(findWindow("About Talvane SPU Plugin", 300).empty());
+    EXPECT_FALSE(findWindow(WindowTitle).empty());
+    EXPECT_TRUE(window.close());
+}
+
 // The callback itself, on a window that is built but not shown.
 class RealtimeConfigDialogProcTest : public ::testing::Test
 {
@@ -268,6 +300,7 @@ protected:
 
     void TearDown() override
     {
+        deleteConfigDialog();
         theConfig.setDefaultValue();
         theConfig.updateConfigValue();
     }
