@@ -1,5 +1,7 @@
 #include "config/AboutDialog.h"
 
+#include "config/FramedGroup.h"
+
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Group.H>
@@ -23,15 +25,6 @@ Fl_Box* makeLine(int x, int y, int w, int h, const char* text, Fl_Align align)
     box->labelsize(11);
     box->align(align | FL_ALIGN_INSIDE);
     return box;
-}
-
-Fl_Group* makeFramedGroup(int x, int y, int w, int h, const char* label)
-{
-    Fl_Group* group = new Fl_Group(x, y, w, h, label);
-    group->box(FL_ENGRAVED_FRAME);
-    group->labelsize(12);
-    group->align(FL_ALIGN_TOP_LEFT);
-    return group;
 }
 
 void closeAbout(Fl_Widget*, void*)

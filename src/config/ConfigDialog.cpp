@@ -1,6 +1,7 @@
 #include "config/ConfigDialog.h"
 
 #include "config/ConfigLinux.h"
+#include "config/FramedGroup.h"
 #include "config/RealtimeConfigDialog.h"
 #include "record/RecordDialog.h"
 
@@ -79,15 +80,6 @@ const int FinetuneHighest = 360;
 // request before it looks at this flag, so either the loop sees the request or the
 // host wakes it. It also keeps wake-ups from reaching a later dialog.
 std::atomic<bool> realtimeLoopRunning(false);
-
-Fl_Group* makeFramedGroup(int x, int y, int w, int h, const char* label)
-{
-    Fl_Group* group = new Fl_Group(x, y, w, h, label);
-    group->box(FL_ENGRAVED_FRAME);
-    group->labelsize(12);
-    group->align(FL_ALIGN_TOP_LEFT);
-    return group;
-}
 
 Fl_Choice* makeChoice(int x, int y, int w, int h, const char* label, Fl_Menu_Item* menu, Fl_Callback* callback)
 {

@@ -1,6 +1,7 @@
 #include "record/RecordDialog.h"
 
 #include "config/ConfigLinux.h"
+#include "config/FramedGroup.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
@@ -43,10 +44,7 @@ void makeRecordDialog()
     pflRecordWindow = new Fl_Window(175, 200, "Recording Option");
     pflRecordWindow->labelsize(12);
 
-    Fl_Group* events = new Fl_Group(10, 20, 155, 140, "Recording event");
-    events->box(FL_ENGRAVED_FRAME);
-    events->labelsize(12);
-    events->align(FL_ALIGN_TOP_LEFT);
+    Fl_Group* events = makeFramedGroup(10, 20, 155, 140, "Recording event");
     const int recOpt = ConfigLinux::thisConfig->RecOpt;
     for (int bit = 0; bit < 6; bit++)
     {

@@ -160,6 +160,7 @@ const int FinetuneDown[2] = {435, 85};
 const int CacheVagDecodeBox[2] = {298, 65};
 const int SPUIRQWaitBox[2] = {27, 169};
 const int RecOptionButton[2] = {324, 110};
+const int AudioDeviceChoice[2] = {72, 41};
 } // namespace
 
 TEST_F(DialogTest, ConfigDialogHasItsTitleAndSize)
@@ -216,6 +217,22 @@ TEST_F(DialogTest, OKWritesTheChangedValues)
     pressKeys(window, "Return");
     ASSERT_EQ(host.finish(), 0);
     EXPECT_EQ(readFile(host.configPath()), configText(3, 66, 0, 0, 0, 1, 1, -1, 4, 5, 0, 1, 0));
+}
+
+// From "OSS" one step up skips the greyed "WaveMapper" and lands on "SDL", which OK
+// accepts after loading the library (installed with libsdl1.2-dev).
+TEST_F(DialogTest, SDLIsPickedPastTheGreyedEntry)
+{
+    DialogHost host(defaultConfigText());
+    const std::string window = openConfigDialog(host);
+    ASSERT_FALSE(window.empty());
+    clickAt(window, AudioDeviceChoice[0], AudioDeviceChoice[1]);
+    screenshot("config-dialog-audio-device-menu");
+    // The open menu holds the keyboard: no pointer move before the keys.
+    runCommand("xdotool key --delay 80 Up Return");
+    clickAt(window, OKButton[0], OKButton[1]);
+    ASSERT_EQ(host.finish(), 0);
+    EXPECT_EQ(readFile(host.configPath()), configText(1, 64, 0, 0, 0, 1, 0, 0, 4, 5, 0, 0, 0));
 }
 
 TEST_F(DialogTest, DefaultThenCancelLeavesTheFile)
