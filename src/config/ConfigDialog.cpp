@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdio>
 #include <dlfcn.h>
+#include <mutex>
 #include <string>
 
 int dialogResult = 2;
@@ -222,6 +223,16 @@ void deleteConfigDialog()
     pflCancel = nullptr;
     pflDefault = nullptr;
     deleteRecordDialog();
+}
+
+void lockDialogs()
+{
+    static std::once_flag setUp;
+    std::call_once(setUp, [] {
+        Fl::lock();
+        Fl::unlock();
+    });
+    Fl::lock();
 }
 
 void wakeRealtimeConfigDialog()

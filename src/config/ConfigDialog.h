@@ -13,8 +13,8 @@ class Fl_Window;
 // RealtimeConfigDialogProc) the real-time window that stays open while a game
 // plays. One window at a time; the widget pointers below tell the callbacks which
 // widget fired and are null while no window exists. The dialogs run on whichever
-// thread shows them, with Fl::lock() held, so that only one thread at a time uses
-// the toolkit.
+// thread shows them, with FLTK's lock held (lockDialogs), so that only one thread
+// at a time uses the toolkit.
 
 // 2 while the dialog is open or when it was cancelled, 1 when accepted.
 extern int dialogResult;
@@ -37,6 +37,9 @@ extern Fl_Return_Button* pflOK;
 extern Fl_Button* pflCancel;
 extern Fl_Button* pflDefault;
 
+// Fl::lock() for the dialogs. FLTK sets its lock up on the first call, unguarded,
+// so that first call is made once for all threads. Pair with Fl::unlock().
+void lockDialogs();
 // Wakes the event loop of the real-time window, if it runs, so that it sees the
 // close request set before the call. Safe from any thread.
 void wakeRealtimeConfigDialog();

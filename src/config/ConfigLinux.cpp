@@ -26,7 +26,7 @@ bool askYesNo(const char* question)
 // Takes FLTK's lock, which the caller releases; true when it may show its dialog.
 bool beginDialog()
 {
-    Fl::lock();
+    lockDialogs();
     if (!openDialogDisplay())
         return false;
     if (pflConfigWindow != nullptr)

@@ -38,16 +38,17 @@ const char* const WindowTitle = "Configure Talvane SPU Plugin";
 // Polls a condition inside the critical section, for at most timeoutMs.
 bool eventuallyInCS(const std::function<bool()>& condition, int timeoutMs = 5000)
 {
-    for (int waited = 0; waited < timeoutMs; waited += 10)
+    for (int waited = 0;; waited += 10)
     {
         enterCS();
         const bool met = condition();
         leaveCS();
         if (met)
             return true;
+        if (waited >= timeoutMs)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return false;
 }
 
 bool eventually(const std::atomic<bool>& flag, int timeoutMs = 5000)
@@ -153,7 +154,7 @@ TEST_F(RealtimeConfigDialogTest, WindowHidesOKAndCancelAndOffersRecord)
     ASSERT_FALSE(id.empty());
     EXPECT_EQ(windowSize(id), "515x235");
     screenshot("realtime-window");
-    Fl::lock();
+    lockDialogs();
     EXPECT_FALSE(pflOK->visible());
     EXPECT_FALSE(pflCancel->visible());
     EXPECT_STREQ(pflDefault->label(), "Record");
@@ -182,14 +183,13 @@ TEST_F(RealtimeConfigDialogTest, ReverbTypeChangeAppliesWhileSoundRenders)
     WindowThread window;
     const std::string id = findWindow(WindowTitle);
     ASSERT_FALSE(id.empty());
-    ASSERT_EQ(Reverb::ConfigReverbType, 4);
+    ASSERT_TRUE(eventuallyInCS([] { return Reverb::ConfigReverbType == 4; }, 0));
 
     clickAt(id, ReverbChoice[0], ReverbChoice[1]);
     screenshot("realtime-reverb-menu");
     // The menu holds the keyboard while it is open: no pointer move before the keys.
     runCommand("xdotool key --delay 80 Up Return");
-    EXPECT_TRUE(eventuallyInCS([] { return Reverb::ConfigReverbType == 3; }));
-    EXPECT_EQ(theConfig.ReverbType, 3);
+    EXPECT_TRUE(eventuallyInCS([] { return Reverb::ConfigReverbType == 3 && theConfig.ReverbType == 3; }));
     const long before = rendered;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_GT(rendered.load(), before) << "rendering stalled";
@@ -208,7 +208,7 @@ TEST_F(RealtimeConfigDialogTest, RecordTwiceWritesAValidLog)
 
     clickAt(id, RecordButton[0], RecordButton[1]);
     ASSERT_TRUE(eventuallyInCS([] { return theRecord != nullptr; }));
-    Fl::lock();
+    lockDialogs();
     EXPECT_STREQ(pflDefault->label(), "Recording...");
     EXPECT_FALSE(pflRecOption->active());
     Fl::unlock();
@@ -217,7 +217,7 @@ TEST_F(RealtimeConfigDialogTest, RecordTwiceWritesAValidLog)
 
     clickAt(id, RecordButton[0], RecordButton[1]);
     ASSERT_TRUE(eventuallyInCS([] { return theRecord == nullptr; }));
-    Fl::lock();
+    lockDialogs();
     EXPECT_STREQ(pflDefault->label(), "Record");
     EXPECT_TRUE(pflRecOption->active());
     Fl::unlock();
