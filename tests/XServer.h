@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -124,6 +125,38 @@ inline bool windowGone(const std::string& title, int timeoutMs = 10000)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     } while (std::chrono::steady_clock::now() < end);
+    return false;
+}
+
+// The ids of all shown windows, one a line.
+inline std::string shownWindows()
+{
+    return runCommand("xdotool search --onlyvisible --name ''");
+}
+
+// The id of a shown window that is not in the list taken before, or "" (bounded).
+inline std::string newWindow(const std::string& before, int timeoutMs = 5000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 50)
+    {
+        std::istringstream shown(shownWindows());
+        for (std::string id; std::getline(shown, id);)
+            if (before.find(id) == std::string::npos)
+                return id;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return "";
+}
+
+// True once the window with this id is no longer shown (bounded).
+inline bool windowIdGone(const std::string& id, int timeoutMs = 5000)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 50)
+    {
+        if (shownWindows().find(id) == std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     return false;
 }
 

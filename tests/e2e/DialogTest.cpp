@@ -267,29 +267,15 @@ TEST_F(DialogTest, OutOfRangeValueAlertsAndKeepsTheDialogOpen)
     DialogHost host(file);
     const std::string window = openConfigDialog(host);
     ASSERT_FALSE(window.empty());
-    const std::string before = runCommand("xdotool search --onlyvisible --name ''");
+    const std::string before = shownWindows();
     clickAt(window, OKButton[0], OKButton[1]);
 
     // The alert is a new window of its own.
-    std::string alert;
-    for (int i = 0; i < 100 && alert.empty(); i++)
-    {
-        std::istringstream shown(runCommand("xdotool search --onlyvisible --name ''"));
-        for (std::string id; std::getline(shown, id);)
-            if (before.find(id) == std::string::npos)
-                alert = id;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    const std::string alert = newWindow(before);
     ASSERT_FALSE(alert.empty()) << "no alert appeared";
     screenshot("config-dialog-alert");
     pressKeys(alert, "Return");
-    bool alertShown = true;
-    for (int i = 0; i < 100 && alertShown; i++)
-    {
-        alertShown = runCommand("xdotool search --onlyvisible --name ''").find(alert) != std::string::npos;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_FALSE(alertShown) << "Enter did not close the alert";
+    EXPECT_TRUE(windowIdGone(alert)) << "Enter did not close the alert";
 
     EXPECT_TRUE(host.running());
     EXPECT_FALSE(findWindow(ConfigTitle).empty());

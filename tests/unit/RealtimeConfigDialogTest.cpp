@@ -234,6 +234,43 @@ TEST_F(RealtimeConfigDialogTest, RecordTwiceWritesAValidLog)
     EXPECT_TRUE(window.close());
 }
 
+// A transfer left half-way (one word into an 8-byte unit) does not settle within
+// 100 ms: the user is asked, and "No" (Escape) records nothing, "Yes" (Enter) does.
+TEST_F(RealtimeConfigDialogTest, UnsettledTransferAsksBeforeRecording)
+{
+    requireServer();
+    enterCS();
+    theSPU.writeRegister(0x1F801DA6, 0x100);
+    theSPU.writeDMA(0x1234);
+    const bool unsettled = !theSPU.ChkXferAlignment();
+    leaveCS();
+    ASSERT_TRUE(unsettled);
+    WindowThread window;
+    const std::string id = findWindow(WindowTitle);
+    ASSERT_FALSE(id.empty());
+
+    std::string before = shownWindows();
+    clickAt(id, RecordButton[0], RecordButton[1]);
+    std::string question = newWindow(before);
+    ASSERT_FALSE(question.empty()) << "no question appeared";
+    screenshot("realtime-record-question");
+    runCommand("xdotool mousemove --window " + question + " 5 5 key Escape");
+    ASSERT_TRUE(windowIdGone(question));
+    EXPECT_TRUE(eventuallyInCS([] { return theRecord == nullptr; }, 0));
+    EXPECT_FALSE(std::ifstream("spulog.spu").good());
+
+    before = shownWindows();
+    clickAt(id, RecordButton[0], RecordButton[1]);
+    question = newWindow(before);
+    ASSERT_FALSE(question.empty()) << "no question appeared";
+    runCommand("xdotool mousemove --window " + question + " 5 5 key Return");
+    ASSERT_TRUE(eventuallyInCS([] { return theRecord != nullptr; }));
+    clickAt(id, RecordButton[0], RecordButton[1]);
+    EXPECT_TRUE(eventuallyInCS([] { return theRecord == nullptr; }));
+    EXPECT_TRUE(std::ifstream("spulog.spu").good());
+    EXPECT_TRUE(window.close());
+}
+
 TEST_F(RealtimeConfigDialogTest, CloseRequestClosesTheWindowPromptly)
 {
     requireServer();
