@@ -177,10 +177,13 @@ inline void clickAt(const std::string& id, int x, int y)
 }
 
 // Points into the window (keys go to the window under the pointer without a window
-// manager) and presses the keys.
+// manager) and presses the keys through XTEST, as a keyboard would. Two commands on
+// purpose: chained after a window, xdotool sends synthetic events to that window
+// instead, which FLTK does not always take as typed keys.
 inline void pressKeys(const std::string& id, const std::string& keys)
 {
-    runCommand("xdotool mousemove --window " + id + " 2 2 key --delay 80 " + keys);
+    runCommand("xdotool mousemove --window " + id + " 2 2");
+    runCommand("xdotool key --delay 80 " + keys);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
 }
 

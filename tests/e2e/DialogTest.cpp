@@ -103,8 +103,8 @@ public:
         return pid > 0 && waitpid(pid, &status, WNOHANG) == 0;
     }
 
-    // The child's exit status, or -1 when it did not end within timeoutMs (it is
-    // then killed).
+    // The child's exit status, or -1 when it did not end within timeoutMs (the
+    // screen is then saved for a look).
     int finish(int timeoutMs = 10000)
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -118,6 +118,7 @@ public:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        screenshot(std::string("unfinished-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         return -1;
     }
 

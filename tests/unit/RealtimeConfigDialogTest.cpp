@@ -254,7 +254,7 @@ TEST_F(RealtimeConfigDialogTest, UnsettledTransferAsksBeforeRecording)
     std::string question = newWindow(before);
     ASSERT_FALSE(question.empty()) << "no question appeared";
     screenshot("realtime-record-question");
-    runCommand("xdotool mousemove --window " + question + " 5 5 key Escape");
+    pressKeys(question, "Escape");
     ASSERT_TRUE(windowIdGone(question));
     EXPECT_TRUE(eventuallyInCS([] { return theRecord == nullptr; }, 0));
     EXPECT_FALSE(std::ifstream("spulog.spu").good());
@@ -263,7 +263,7 @@ TEST_F(RealtimeConfigDialogTest, UnsettledTransferAsksBeforeRecording)
     clickAt(id, RecordButton[0], RecordButton[1]);
     question = newWindow(before);
     ASSERT_FALSE(question.empty()) << "no question appeared";
-    runCommand("xdotool mousemove --window " + question + " 5 5 key Return");
+    pressKeys(question, "Return");
     ASSERT_TRUE(eventuallyInCS([] { return theRecord != nullptr; }));
     clickAt(id, RecordButton[0], RecordButton[1]);
     EXPECT_TRUE(eventuallyInCS([] { return theRecord == nullptr; }));
