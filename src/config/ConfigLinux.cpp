@@ -20,6 +20,11 @@ bool askYesNo(const char* question)
     return fl_choice("%s", "No", "Yes", nullptr, question) == 1;
 }
 
+void alertUser(const char* message)
+{
+    fl_alert("%s", message);
+}
+
 // One configuration window at a time: a host that asks for another while the
 // real-time window is open gets a message instead of a second window (the windows
 // share their widget pointers, and the second loop would wait for the first).
@@ -63,6 +68,7 @@ int ConfigLinux::showRealtimeConfigDialog()
     {
         thisConfig = this;
         setRecordQuestion(askYesNo);
+        setRecordAlert(alertUser);
         result = makeConfigDialog(RealtimeConfigDialogProc);
     }
     Fl::unlock();

@@ -271,6 +271,31 @@ TEST_F(RealtimeConfigDialogTest, UnsettledTransferAsksBeforeRecording)
     EXPECT_TRUE(window.close());
 }
 
+// A log that cannot be created (here a folder is in its way, which stops root as
+// well) is reported in an alert, and nothing records.
+TEST_F(RealtimeConfigDialogTest, LogThatCannotBeCreatedIsReported)
+{
+    requireServer();
+    ASSERT_EQ(mkdir("spulog.spu", 0755), 0);
+    WindowThread window;
+    const std::string id = findWindow(WindowTitle);
+    ASSERT_FALSE(id.empty());
+
+    const std::string before = shownWindows();
+    clickAt(id, RecordButton[0], RecordButton[1]);
+    const std::string alert = newWindow(before);
+    ASSERT_FALSE(alert.empty()) << "no alert appeared";
+    screenshot("realtime-record-alert");
+    pressKeys(alert, "Return");
+    EXPECT_TRUE(windowIdGone(alert));
+    EXPECT_TRUE(eventuallyInCS([] { return theRecord == nullptr; }, 0));
+    lockDialogs();
+    EXPECT_STREQ(pflDefault->label(), "Record");
+    EXPECT_TRUE(pflRecOption->active());
+    Fl::unlock();
+    EXPECT_TRUE(window.close());
+}
+
 TEST_F(RealtimeConfigDialogTest, CloseRequestClosesTheWindowPromptly)
 {
     requireServer();
