@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 // The thirteen user settings. The file and the dialogs edit them here; the rest of
 // the system reads the class statics that updateConfigValue copies them into.
 class Config
@@ -43,7 +45,21 @@ public:
     int SPUIRQWaitCPUAction;
     int SPUIRQForceInterruptFlag7;
 
+    // A flag shared by the host's thread and the real-time window's thread, hence
+    // atomic; copying a configuration copies its current value.
+    struct SharedFlag : std::atomic<bool>
+    {
+        using std::atomic<bool>::operator=;
+        explicit SharedFlag(bool value) : std::atomic<bool>(value) {}
+        SharedFlag(const SharedFlag& other) : std::atomic<bool>(other.load()) {}
+        SharedFlag& operator=(const SharedFlag& other)
+        {
+            store(other.load());
+            return *this;
+        }
+    };
+
     // State of the real-time window: set-up finished, close requested.
-    volatile bool bRealtimeDialogReady;
-    volatile bool bRealtimeDialogClose;
+    SharedFlag bRealtimeDialogReady;
+    SharedFlag bRealtimeDialogClose;
 };
