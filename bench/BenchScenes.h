@@ -10,17 +10,47 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace bench
 {
-// A fresh plugin, initialised (without output: the benchmark renders with SPUrender).
-inline std::unique_ptr<Plugin> loadPlugin()
+// Runs the benchmark in a directory of its own with a configuration file that has
+// the defaults, or the decode cache on, so that the user's settings do not matter.
+inline bool useConfig(bool cacheVagDecode)
 {
+    static std::string dir;
+    if (dir.empty())
+    {
+        char name[] = "/tmp/render_bench_XXXXXX";
+        if (mkdtemp(name) == nullptr || chdir(name) != 0)
+            return false;
+        dir = name;
+        mkdir("cfg", 0755);
+    }
+    FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
+    if (cfg == nullptr)
+        return false;
+    std::fprintf(cfg, "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
+                      "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = %d\n"
+                      "Finetune = 0\nReverbType = 4\nRecOpt = 5\nUpdateBeforeRegisterAccess = 0\n"
+                      "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
+                 cacheVagDecode ? 1 : 0);
+    return std::fclose(cfg) == 0;
+}
+
+// A fresh plugin, initialised (without output: the benchmark renders with SPUrender).
+inline std::unique_ptr<Plugin> loadPlugin(bool cacheVagDecode = false)
+{
+    if (!useConfig(cacheVagDecode))
+        return nullptr;
     std::unique_ptr<Plugin> plugin(new Plugin);
     if (!plugin->load(SPU_PLUGIN_PATH) || plugin->SPUrender == nullptr)
     {

@@ -48,3 +48,14 @@ protected:
     int history2;
     int nextPulse;
 };
+
+// Inline: one read per voice and output sample.
+inline int VagBlock::getPulse(int position)
+{
+    const int i = position >> 12;
+    const int f = position & 0xFFF;
+    const int a = window[i];
+    const int b = window[i + 1];
+    nextPulse = b;
+    return a + (((b - a) * f) >> 12);
+}

@@ -192,10 +192,15 @@ void Voice::playSound(Mixer* mixer)
 
 void Voice::UpdateNoise()
 {
-    const unsigned int c = (static_cast<unsigned int>(NoiseCount) * 2) & 0xFFFFF;
-    unsigned int r = 0;
-    for (int bit = 0; bit < 20; ++bit)
-        r |= ((c >> bit) & 1) << (19 - bit);
+    // The 20-bit counter (count * 2) bit-reversed: swap halves, bytes, nibbles, pairs
+    // and bits of the 32-bit word, then drop the 12 bits that came from above bit 19.
+    unsigned int r = (static_cast<unsigned int>(NoiseCount) * 2) & 0xFFFFF;
+    r = (r >> 16) | (r << 16);
+    r = ((r >> 8) & 0x00FF00FFu) | ((r & 0x00FF00FFu) << 8);
+    r = ((r >> 4) & 0x0F0F0F0Fu) | ((r & 0x0F0F0F0Fu) << 4);
+    r = ((r >> 2) & 0x33333333u) | ((r & 0x33333333u) << 2);
+    r = ((r >> 1) & 0x55555555u) | ((r & 0x55555555u) << 1);
+    r >>= 12;
     if (static_cast<int>(r) < NoiseClock)
     {
         const unsigned int state = static_cast<unsigned int>(NoiseState);

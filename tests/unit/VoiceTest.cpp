@@ -276,3 +276,34 @@ TEST_F(VoiceTest, EndFlagWriteStopsTheEnvelope)
     EXPECT_EQ(0, theSPU.readRegister(0x1F801C5C));
 }
 } // namespace
+
+namespace
+{
+// The noise register shifts exactly when the 20-bit reversal of count * 2 is below
+// the clock: checked sample by sample against a plain bit-by-bit reversal.
+TEST(VoiceNoiseTest, ShiftsExactlyWhenTheReversedCounterIsBelowTheClock)
+{
+    for (int clock : {16, 20, 1000, 0x40000, 0x7FFFF, 0x80000})
+    {
+        Voice::NoiseClock = clock;
+        Voice::NoiseCount = 0x7FF00;
+        Voice::NoiseState = 0x1234567;
+        for (int i = 0; i < 4096; ++i)
+        {
+            const unsigned int c = (static_cast<unsigned int>(Voice::NoiseCount) * 2) & 0xFFFFF;
+            unsigned int r = 0;
+            for (int bit = 0; bit < 20; ++bit)
+                r |= ((c >> bit) & 1) << (19 - bit);
+            const unsigned int before = static_cast<unsigned int>(Voice::NoiseState);
+            Voice::UpdateNoise();
+            const bool shifted = static_cast<unsigned int>(Voice::NoiseState) != before;
+            const bool expected = static_cast<int>(r) < clock;
+            if (expected)
+                ASSERT_EQ((before << 1 | (((before >> 31) ^ (before >> 21) ^ (before >> 1) ^ before) & 1)),
+                          static_cast<unsigned int>(Voice::NoiseState));
+            else
+                ASSERT_FALSE(shifted) << "clock " << clock << " sample " << i;
+        }
+    }
+}
+} // namespace
