@@ -30,18 +30,17 @@ inline bool useConfig(bool cacheVagDecode)
     if (dir.empty())
     {
         char name[] = "/tmp/render_bench_XXXXXX";
-        if (mkdtemp(name) == nullptr || chdir(name) != 0)
-            return false;
+        if (mkdtemp(name) == nullptr || chdir(name) != 0) return false;
         dir = name;
         mkdir("cfg", 0755);
     }
     FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
-    if (cfg == nullptr)
-        return false;
-    std::fprintf(cfg, "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
-                      "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = %d\n"
-                      "Finetune = 0\nReverbType = 4\nRecOpt = 5\nUpdateBeforeRegisterAccess = 0\n"
-                      "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
+    if (cfg == nullptr) return false;
+    std::fprintf(cfg,
+                 "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
+                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = %d\n"
+                 "Finetune = 0\nReverbType = 4\nRecOpt = 5\nUpdateBeforeRegisterAccess = 0\n"
+                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
                  cacheVagDecode ? 1 : 0);
     return std::fclose(cfg) == 0;
 }
@@ -49,8 +48,7 @@ inline bool useConfig(bool cacheVagDecode)
 // A fresh plugin, initialised (without output: the benchmark renders with SPUrender).
 inline std::unique_ptr<Plugin> loadPlugin(bool cacheVagDecode = false)
 {
-    if (!useConfig(cacheVagDecode))
-        return nullptr;
+    if (!useConfig(cacheVagDecode)) return nullptr;
     std::unique_ptr<Plugin> plugin(new Plugin);
     if (!plugin->load(SPU_PLUGIN_PATH) || plugin->SPUrender == nullptr)
     {
@@ -61,16 +59,19 @@ inline std::unique_ptr<Plugin> loadPlugin(bool cacheVagDecode = false)
     return plugin;
 }
 
-inline void write(Plugin& p, unsigned long address, unsigned short value) { p.SPUwriteRegister(address, value); }
+inline void write(Plugin& p, unsigned long address, unsigned short value)
+{
+    p.SPUwriteRegister(address, value);
+}
 
 // Loads the demo's encoded instruments at unit address 0x200: realistic looped
 // samples (filters 0-4, all shifts) for the voice scenes too.
 inline bool loadInstruments(Plugin& p)
 {
     std::ifstream in(std::string(SPU_SOURCE_DIR) + "/demo/instruments.adpcm", std::ios::binary);
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.empty())
-        return false;
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
+    if (bytes.empty()) return false;
     std::vector<unsigned short> words(bytes.size() / 2);
     for (size_t i = 0; i < words.size(); ++i)
         words[i] = static_cast<unsigned short>(bytes[2 * i] | bytes[2 * i + 1] << 8);
@@ -84,8 +85,7 @@ inline bool loadInstruments(Plugin& p)
 // reverb master enable off. Rendered for a while so that all envelopes sit at sustain.
 inline bool voicesAtSustain(Plugin& p, int voices)
 {
-    if (!loadInstruments(p))
-        return false;
+    if (!loadInstruments(p)) return false;
     write(p, 0x1F801D80, 0x3FFF);
     write(p, 0x1F801D82, 0x3FFF);
     write(p, 0x1F801DAA, 0xC000);
@@ -99,7 +99,7 @@ inline bool voicesAtSustain(Plugin& p, int voices)
         write(p, base + 0x2, 0x0400);
         write(p, base + 0x4, pitch);
         write(p, base + 0x6, starts[k % 2]);
-        write(p, base + 0x8, 0x100F);             // attack rate 16, sustain level 15
+        write(p, base + 0x8, 0x100F);              // attack rate 16, sustain level 15
         write(p, base + 0xA, (127 << 6) | 0x000E); // sustain held, release 14
         keys |= 1ul << k;
     }
@@ -135,19 +135,20 @@ inline std::vector<ScriptStep> loadDemo()
     {
         line = line.substr(0, line.find('#'));
         char name[32] = {}, arg1[256] = {}, arg2[64] = {};
-        if (std::sscanf(line.c_str(), "%31s %255s %63s", name, arg1, arg2) < 1)
-            continue;
+        if (std::sscanf(line.c_str(), "%31s %255s %63s", name, arg1, arg2) < 1) continue;
         command = name;
         if (command == "init")
             steps.push_back({ScriptStep::Init, 0, 0, {}});
         else if (command == "w")
-            steps.push_back({ScriptStep::Write, std::stoul(arg1, nullptr, 16), std::stoul(arg2, nullptr, 16), {}});
+            steps.push_back(
+                {ScriptStep::Write, std::stoul(arg1, nullptr, 16), std::stoul(arg2, nullptr, 16), {}});
         else if (command == "render")
             steps.push_back({ScriptStep::Render, 0, std::stoul(arg1), {}});
         else if (command == "dmafile")
         {
             std::ifstream data(dir + arg1, std::ios::binary);
-            const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(data)), std::istreambuf_iterator<char>());
+            const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(data)),
+                                                   std::istreambuf_iterator<char>());
             ScriptStep step{ScriptStep::Dma, 0, 0, std::vector<unsigned short>(bytes.size() / 2)};
             for (size_t i = 0; i < step.words.size(); ++i)
                 step.words[i] = static_cast<unsigned short>(bytes[2 * i] | bytes[2 * i + 1] << 8);
@@ -164,8 +165,12 @@ inline unsigned long playDemo(Plugin& p, const std::vector<ScriptStep>& steps, s
     for (const ScriptStep& s : steps)
         switch (s.kind)
         {
-        case ScriptStep::Init: p.SPUinit(); break;
-        case ScriptStep::Write: p.SPUwriteRegister(s.address, static_cast<unsigned short>(s.value)); break;
+        case ScriptStep::Init:
+            p.SPUinit();
+            break;
+        case ScriptStep::Write:
+            p.SPUwriteRegister(s.address, static_cast<unsigned short>(s.value));
+            break;
         case ScriptStep::Dma:
         {
             std::vector<unsigned short> copy = s.words;

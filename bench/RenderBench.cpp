@@ -56,12 +56,22 @@ void demo(benchmark::State& state)
 } // namespace
 
 BENCHMARK_CAPTURE(voices, a_24_voices_sustain, 24, false)
-    ->Unit(benchmark::kMillisecond)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(Repetitions)
+    ->ReportAggregatesOnly(true);
 BENCHMARK_CAPTURE(voices, b_4_voices_sustain, 4, false)
-    ->Unit(benchmark::kMillisecond)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(Repetitions)
+    ->ReportAggregatesOnly(true);
 // (a) again with the decode cache on: looped samples are decoded once.
 BENCHMARK_CAPTURE(voices, a_24_voices_sustain_cache, 24, true)
-    ->Unit(benchmark::kMillisecond)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
-BENCHMARK(demo)->Name("c_demo_tune")->Unit(benchmark::kMillisecond)->Repetitions(Repetitions)->ReportAggregatesOnly(true);
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(Repetitions)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(demo)
+    ->Name("c_demo_tune")
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(Repetitions)
+    ->ReportAggregatesOnly(true);
 
 BENCHMARK_MAIN();

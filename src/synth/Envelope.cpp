@@ -13,8 +13,8 @@ unsigned int Envelope::new_table_rr[32];
 
 Envelope::Envelope()
     : attackExponential(0), attackRate(0), decayRate(0), sustainLevel(0), sustainExponential(0),
-      sustainDecrease(0), sustainRate(0), releaseExponential(0), releaseRate(0), adsrVolume(0), accumulator(0),
-      phase(Off)
+      sustainDecrease(0), sustainRate(0), releaseExponential(0), releaseRate(0), adsrVolume(0),
+      accumulator(0), phase(Off)
 {
     static bool tablesBuilt = false;
     if (!tablesBuilt)
@@ -56,7 +56,8 @@ void Envelope::setADSRVolume(int value)
 void Envelope::initEnvelopeTable()
 {
     const int shift = 32 - ADSRResolutionBit;
-    auto t = [shift](int n) {
+    auto t = [shift](int n)
+    {
         const int64_t value = static_cast<int64_t>(std::pow(2.0, 31.0 - n / 4.0));
         return static_cast<uint32_t>(value) >> shift;
     };

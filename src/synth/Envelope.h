@@ -6,7 +6,7 @@
 // shared with the volume sweeps (new_table_sr).
 class Envelope
 {
-public:
+  public:
     enum Phase
     {
         Off = 0,
@@ -39,7 +39,7 @@ public:
 
     int getPhase() const { return phase; }
 
-protected:
+  protected:
     int attackExponential;
     int attackRate;
     int decayRate;
@@ -70,14 +70,12 @@ inline void Envelope::updateADSRVolume()
     {
         const int s = (attackExponential && v > 0x6000) ? 2 : 0;
         accumulator += static_cast<int>(new_table_ar[attackRate] >> s);
-        if (accumulator >= top)
-            phase = Decay;
+        if (accumulator >= top) phase = Decay;
         break;
     }
     case Decay:
         accumulator -= static_cast<int>(new_table_dr[decayRate] >> 3) * ((v >> 12) + 1);
-        if (accumulator <= ((top >> 4) + 1) * (sustainLevel + 1))
-            phase = Sustain;
+        if (accumulator <= ((top >> 4) + 1) * (sustainLevel + 1)) phase = Sustain;
         break;
     case Sustain:
     {
@@ -105,6 +103,5 @@ inline void Envelope::updateADSRVolume()
         accumulator = top;
 
     adsrVolume = accumulator >> (ADSRResolutionBit - 15);
-    if (adsrVolume == 0 && accumulator != 0)
-        adsrVolume = 1;
+    if (adsrVolume == 0 && accumulator != 0) adsrVolume = 1;
 }

@@ -14,7 +14,7 @@
 // Addresses are in 8-byte units (0..0xFFFF), positions are 20.12 fixed point.
 class VagBlock
 {
-public:
+  public:
     struct CacheBlock
     {
         int window[29];
@@ -41,7 +41,7 @@ public:
     void decodeBlock(int unitAddress);
     int getPulse(int position);
 
-protected:
+  protected:
     int ownWindow[29];
     int* window;
     int history1;

@@ -37,8 +37,7 @@ void Voice::init()
 void Voice::setPitch(unsigned short value)
 {
     pitch = value;
-    if (value > 0x3FFF)
-        std::printf("Voice::setPitch over 14bits Pitch=%.4X\n", value);
+    if (value > 0x3FFF) std::printf("Voice::setPitch over 14bits Pitch=%.4X\n", value);
     // 64-bit product: a rate above one octave times a high pitch passes 32 bits.
     // The bound only bites for rates far outside the dialog's range; it keeps the
     // per-sample pitch modulation sum inside int.
@@ -51,8 +50,7 @@ void Voice::setPitch(unsigned short value)
 
 void Voice::setKeyOn(int on)
 {
-    if (on == 0)
-        return;
+    if (on == 0) return;
     currentAddress = startAddress & 0xFFFE;
     channelActive = 0;
     processVagHeader();
@@ -64,8 +62,7 @@ void Voice::setKeyOn(int on)
 
 void Voice::setKeyOff(int off)
 {
-    if (off == 0)
-        return;
+    if (off == 0) return;
     envelope.KeyOff();
     irqHit = false;
 }
@@ -73,8 +70,7 @@ void Voice::setKeyOff(int off)
 void Voice::setChannelActive(int value)
 {
     channelActive = value;
-    if (value != 0)
-        envelope.stop();
+    if (value != 0) envelope.stop();
 }
 
 void Voice::setControlNoiseFreq(int bits)
@@ -87,10 +83,8 @@ void Voice::setControlNoiseFreq(int bits)
 void Voice::processVagHeader()
 {
     const int flags = VagBlock::getFlag(currentAddress);
-    if (flags & 4)
-        repeatAddress = currentAddress;
-    if (flags & 1)
-        channelActive = 1;
+    if (flags & 4) repeatAddress = currentAddress;
+    if (flags & 1) channelActive = 1;
 }
 
 void Voice::moveNextVagPosition()
@@ -172,8 +166,7 @@ void Voice::playSound(Mixer* mixer)
         decoder.setVagBlock(currentAddress, false);
         position -= 0x1C000;
     }
-    if (noiseMode != 0)
-        s = getCurrentNoiseValue();
+    if (noiseMode != 0) s = getCurrentNoiseValue();
     if (currentAddress == SpuIRQAddress)
     {
         ++SpuIRQCount;

@@ -7,7 +7,7 @@
 // (0x4000 = 1.0); the accumulator holds them with ADSRResolutionBit (27) bits.
 class Volume
 {
-public:
+  public:
     Volume();
     virtual ~Volume();
 
@@ -15,7 +15,7 @@ public:
     int getCurrentVolume() const { return currentVolume; }
     void updateCurrentVolume();
 
-protected:
+  protected:
     int sweepMode;
     int fixedVolume;
     int sweepRate;
@@ -29,14 +29,12 @@ protected:
 // Inline: it runs twice per voice and output sample in the frame loop.
 inline void Volume::updateCurrentVolume()
 {
-    if (sweepMode == 0)
-        return;
+    if (sweepMode == 0) return;
 
     const int top = Envelope::ADSRResolution;
     int a = accumulator < 0 ? -accumulator : accumulator;
     int d = static_cast<int>(Envelope::new_table_sr[sweepRate]);
-    if (sweepDecrease)
-        d = -d;
+    if (sweepDecrease) d = -d;
     // |accumulator| <= 2^27 and |d| <= 2^26: a * 5 and the sums fit in 32 bits.
     if (sweepExponential)
         a = a + (d / 5) * (((a * 5) >> Envelope::ADSRResolutionBit) + 1);

@@ -26,57 +26,60 @@ inline int& callbackCount()
     return count;
 }
 
-inline void countCallback() { ++callbackCount(); }
+inline void countCallback()
+{
+    ++callbackCount();
+}
 
 class PluginSession
 {
-public:
+  public:
     // `settings` overrides configuration keys; every other key keeps its default.
     explicit PluginSession(const std::map<std::string, int>& settings = {})
     {
         char dirTemplate[] = "/tmp/spu_e2e_XXXXXX";
         const char* made = mkdtemp(dirTemplate);
-        if (made == nullptr)
-            return;
+        if (made == nullptr) return;
         dir = made;
         char cwd[4096];
-        if (getcwd(cwd, sizeof(cwd)) != nullptr)
-            oldDir = cwd;
-        if (chdir(dir.c_str()) != 0)
-            return;
+        if (getcwd(cwd, sizeof(cwd)) != nullptr) oldDir = cwd;
+        if (chdir(dir.c_str()) != 0) return;
         mkdir("cfg", 0755);
-        std::map<std::string, int> values = {
-            {"AudioDevice", 3}, {"SoundBufferSize", 64}, {"AudioOutMethod", 0}, {"AsyncMode", 0},
-            {"ShowRealtimeConfigWindow", 0}, {"WaitForXABufferIsFree", 1}, {"CacheVagDecode", 0},
-            {"Finetune", 0}, {"ReverbType", 4}, {"RecOpt", 5}, {"UpdateBeforeRegisterAccess", 0},
-            {"SPUIRQWaitCPUAction", 0}, {"SPUIRQForceInterruptFlag7", 0}};
+        std::map<std::string, int> values = {{"AudioDevice", 3},
+                                             {"SoundBufferSize", 64},
+                                             {"AudioOutMethod", 0},
+                                             {"AsyncMode", 0},
+                                             {"ShowRealtimeConfigWindow", 0},
+                                             {"WaitForXABufferIsFree", 1},
+                                             {"CacheVagDecode", 0},
+                                             {"Finetune", 0},
+                                             {"ReverbType", 4},
+                                             {"RecOpt", 5},
+                                             {"UpdateBeforeRegisterAccess", 0},
+                                             {"SPUIRQWaitCPUAction", 0},
+                                             {"SPUIRQForceInterruptFlag7", 0}};
         for (const auto& s : settings)
             values[s.first] = s.second;
         FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
-        if (cfg == nullptr)
-            return;
+        if (cfg == nullptr) return;
         for (const auto& v : values)
             std::fprintf(cfg, "%s = %d\n", v.first.c_str(), v.second);
         std::fclose(cfg);
 
         freshLoad = dlopen(SPU_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD) == nullptr;
         plugin.reset(new Plugin);
-        if (!freshLoad || !plugin->load(SPU_PLUGIN_PATH))
-            return;
+        if (!freshLoad || !plugin->load(SPU_PLUGIN_PATH)) return;
         plugin->SPUinit();
         callbackCount() = 0;
-        if (plugin->SPUregisterCallback != nullptr)
-            plugin->SPUregisterCallback(countCallback);
+        if (plugin->SPUregisterCallback != nullptr) plugin->SPUregisterCallback(countCallback);
         ready = plugin->SPUrender != nullptr;
     }
 
     ~PluginSession()
     {
-        if (ready)
-            plugin->SPUshutdown();
+        if (ready) plugin->SPUshutdown();
         plugin.reset();
-        if (!oldDir.empty() && chdir(oldDir.c_str()) != 0)
-            std::perror("chdir");
+        if (!oldDir.empty() && chdir(oldDir.c_str()) != 0) std::perror("chdir");
         if (!dir.empty())
         {
             std::remove((dir + "/cfg/spuTalvane.cfg").c_str());
@@ -90,7 +93,7 @@ public:
     Plugin& operator*() { return *plugin; }
     Plugin* operator->() { return plugin.get(); }
 
-private:
+  private:
     std::string dir, oldDir;
     std::unique_ptr<Plugin> plugin;
     bool freshLoad = false;

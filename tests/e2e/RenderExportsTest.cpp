@@ -42,13 +42,26 @@ void compareSession(int cache, int finetune, int flag7, uint32_t seed)
     ASSERT_TRUE(model::runRandomSession(cmp, seed, 400)) << cmp.message;
     EXPECT_GT(cmp.soundingFrames, cmp.frameCount / 10);
     EXPECT_GT(m.callbackCalls, 0);
-    std::printf("%ld of %ld frames sounding, %d interrupts\n", cmp.soundingFrames, cmp.frameCount, m.callbackCalls);
+    std::printf("%ld of %ld frames sounding, %d interrupts\n", cmp.soundingFrames, cmp.frameCount,
+                m.callbackCalls);
 }
 
-TEST(RenderExportsTest, RandomTrafficMatchesModelWithoutCache) { compareSession(0, 0, 0, 11); }
-TEST(RenderExportsTest, RandomTrafficMatchesModelWithCache) { compareSession(1, 0, 0, 12); }
-TEST(RenderExportsTest, RandomTrafficMatchesModelWithFinetuneAndFlag7) { compareSession(1, 240, 1, 13); }
-TEST(RenderExportsTest, RandomTrafficMatchesModelWithFinetuneDown) { compareSession(0, -55, 0, 14); }
+TEST(RenderExportsTest, RandomTrafficMatchesModelWithoutCache)
+{
+    compareSession(0, 0, 0, 11);
+}
+TEST(RenderExportsTest, RandomTrafficMatchesModelWithCache)
+{
+    compareSession(1, 0, 0, 12);
+}
+TEST(RenderExportsTest, RandomTrafficMatchesModelWithFinetuneAndFlag7)
+{
+    compareSession(1, 240, 1, 13);
+}
+TEST(RenderExportsTest, RandomTrafficMatchesModelWithFinetuneDown)
+{
+    compareSession(0, -55, 0, 14);
+}
 
 TEST(RenderExportsTest, NullBufferOrShortLengthRendersNothing)
 {

@@ -44,11 +44,13 @@ bool runScript(model::Comparison& cmp, const std::string& dir, const std::string
         std::string command, a, b;
         words >> command >> a >> b;
         if (command == "w")
-            cmp.write(static_cast<uint32_t>(std::stoul(a, nullptr, 16)), static_cast<uint16_t>(std::stoul(b, nullptr, 16)));
+            cmp.write(static_cast<uint32_t>(std::stoul(a, nullptr, 16)),
+                      static_cast<uint16_t>(std::stoul(b, nullptr, 16)));
         else if (command == "dmafile")
         {
             std::ifstream data(dir + "/" + a, std::ios::binary);
-            const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(data)), std::istreambuf_iterator<char>());
+            const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(data)),
+                                                   std::istreambuf_iterator<char>());
             std::vector<uint16_t> w(bytes.size() / 2);
             for (size_t i = 0; i < w.size(); ++i)
                 w[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
@@ -56,8 +58,7 @@ bool runScript(model::Comparison& cmp, const std::string& dir, const std::string
         }
         else if (command == "render")
         {
-            if (!cmp.render(std::stoi(a)))
-                return false;
+            if (!cmp.render(std::stoi(a))) return false;
         }
     }
     return true;
@@ -76,8 +77,14 @@ void demoAgainstModel(int cache)
     EXPECT_GT(cmp.soundingFrames, cmp.frameCount * 9 / 10);
 }
 
-TEST(ScriptedScenesTest, DemoTuneMatchesModelWithoutCache) { demoAgainstModel(0); }
-TEST(ScriptedScenesTest, DemoTuneMatchesModelWithCache) { demoAgainstModel(1); }
+TEST(ScriptedScenesTest, DemoTuneMatchesModelWithoutCache)
+{
+    demoAgainstModel(0);
+}
+TEST(ScriptedScenesTest, DemoTuneMatchesModelWithCache)
+{
+    demoAgainstModel(1);
+}
 
 TEST(ScriptedScenesTest, WaitForCpuStopsRenderingAfterTheInterruptFrame)
 {

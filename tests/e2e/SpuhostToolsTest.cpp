@@ -16,8 +16,7 @@ std::string run(const std::string& command)
 {
     std::string output;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return output;
+    if (pipe == nullptr) return output;
     char buffer[256];
     while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr)
         output += buffer;
@@ -68,7 +67,8 @@ TEST(SpuhostToolsTest, EncodeWritesBlocksAndReportsTheRoundTripError)
     EXPECT_EQ(4, blocks[1]);
     EXPECT_EQ(3, blocks[35 * 16 + 1]);
 
-    EXPECT_NE(std::string::npos, run(std::string(SPU_HOST_PATH) + " encode /nonexistent.wav " + out).find("cannot read"));
+    EXPECT_NE(std::string::npos,
+              run(std::string(SPU_HOST_PATH) + " encode /nonexistent.wav " + out).find("cannot read"));
     std::remove(wav.c_str());
     std::remove(out.c_str());
 }
@@ -76,7 +76,8 @@ TEST(SpuhostToolsTest, EncodeWritesBlocksAndReportsTheRoundTripError)
 TEST(SpuhostToolsTest, RenderDemoWritesMusic)
 {
     const std::string wav = "/tmp/spuhost_render_test.wav";
-    const std::string report = run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " + wav);
+    const std::string report =
+        run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " + wav);
     ASSERT_EQ(std::string::npos, report.find("[exit")) << report;
     const std::vector<unsigned char> bytes = slurp(wav);
     ASSERT_GT(bytes.size(), 44u);
@@ -99,8 +100,8 @@ TEST(SpuhostToolsTest, RenderDemoWritesMusic)
         EXPECT_GT(lag / power, 0.9) << "second " << start / 44100;
     }
 
-    const std::string cut = run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " + wav +
-                                " --seconds 3");
+    const std::string cut = run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " +
+                                wav + " --seconds 3");
     EXPECT_EQ(44u + 3 * 44100 * 4, slurp(wav).size()) << cut;
     std::remove(wav.c_str());
 }

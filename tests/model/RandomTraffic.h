@@ -31,7 +31,7 @@ struct Target
 // Both sides of one comparison; mismatch() describes the first difference found.
 class Comparison
 {
-public:
+  public:
     Comparison(Spu& m, Target& t) : model(m), target(t) {}
 
     void write(uint32_t address, uint16_t value)
@@ -54,8 +54,7 @@ public:
             int16_t l, r;
             model.frame(l, r);
             ++frameCount;
-            if (l != 0 || r != 0)
-                ++soundingFrames;
+            if (l != 0 || r != 0) ++soundingFrames;
             if (got[2 * i] != l || got[2 * i + 1] != r)
             {
                 std::ostringstream s;
@@ -69,7 +68,8 @@ public:
     }
     bool checkState()
     {
-        auto differ = [this](const char* what, long got, long want) {
+        auto differ = [this](const char* what, long got, long want)
+        {
             std::ostringstream s;
             s << "after frame " << model.ticks << ": " << what << " plugin " << got << " model " << want;
             message = s.str();
@@ -111,8 +111,7 @@ inline std::vector<uint16_t> randomBlocks(std::mt19937& rng, int blocks, int loo
         const int shift = rng() % 16;
         const int filter = (rng() % 10 == 0) ? 5 + rng() % 11 : rng() % 5;
         int flags = 0;
-        if (static_cast<int>(rng() % 100) < loopPercent)
-            flags = rng() % 8;
+        if (static_cast<int>(rng() % 100) < loopPercent) flags = rng() % 8;
         words.push_back(static_cast<uint16_t>((flags << 8) | (filter << 4) | shift));
         for (int w = 0; w < 7; ++w)
             words.push_back(static_cast<uint16_t>(rng()));
@@ -138,8 +137,7 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events)
     cmp.write(0x1F801D80, 0x3FFF);
     cmp.write(0x1F801D82, 0x3FFF);
     cmp.write(0x1F801DAA, 0x0040);
-    if (!cmp.render(1))
-        return false;
+    if (!cmp.render(1)) return false;
 
     for (int e = 0; e < events; ++e)
     {
@@ -150,10 +148,13 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events)
         case 0:
         case 1:
         {
-            cmp.write(voice + 0x0, pick(3) == 0 ? static_cast<uint16_t>(0x8000 | rng()) : static_cast<uint16_t>(rng() & 0x7FFF));
-            cmp.write(voice + 0x2, pick(3) == 0 ? static_cast<uint16_t>(0x8000 | rng()) : static_cast<uint16_t>(rng() & 0x7FFF));
+            cmp.write(voice + 0x0, pick(3) == 0 ? static_cast<uint16_t>(0x8000 | rng())
+                                                : static_cast<uint16_t>(rng() & 0x7FFF));
+            cmp.write(voice + 0x2, pick(3) == 0 ? static_cast<uint16_t>(0x8000 | rng())
+                                                : static_cast<uint16_t>(rng() & 0x7FFF));
             const int pitches[] = {0x0400, 0x0800, 0x1000, 0x2000, 0x3000, 0x3FFF, 0x4000, 0xFFFF};
-            cmp.write(voice + 0x4, pick(2) ? static_cast<uint16_t>(pitches[pick(8)]) : static_cast<uint16_t>(rng() & 0x3FFF));
+            cmp.write(voice + 0x4, pick(2) ? static_cast<uint16_t>(pitches[pick(8)])
+                                           : static_cast<uint16_t>(rng() & 0x3FFF));
             cmp.write(voice + 0x6, static_cast<uint16_t>(areas[pick(5)] + 2 * pick(32) + pick(2)));
             cmp.write(voice + 0x8, static_cast<uint16_t>(rng()));
             cmp.write(voice + 0xA, static_cast<uint16_t>(rng()));
@@ -161,15 +162,33 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events)
             cmp.write(k < 16 ? 0x1F801D88 : 0x1F801D8A, static_cast<uint16_t>(1u << (k % 16)));
             break;
         }
-        case 2: cmp.write(k < 16 ? 0x1F801D8C : 0x1F801D8E, static_cast<uint16_t>(1u << (k % 16))); break;
-        case 3: cmp.write(0x1F801D88, static_cast<uint16_t>(rng())); break;
-        case 4: cmp.write(0x1F801D90 + 2 * pick(2), static_cast<uint16_t>(rng() & rng())); break;
-        case 5: cmp.write(0x1F801D94 + 2 * pick(2), static_cast<uint16_t>(rng() & rng() & rng())); break;
-        case 6: cmp.write(0x1F801D9C + 2 * pick(2), static_cast<uint16_t>(rng() & rng() & rng())); break;
-        case 7: cmp.write(voice + 0xC, static_cast<uint16_t>(rng())); break;
-        case 8: cmp.write(voice + 0x4, static_cast<uint16_t>(rng())); break;
-        case 9: cmp.write(voice + pick(2) * 2, static_cast<uint16_t>(rng())); break;
-        case 10: cmp.write(0x1F801D80 + 2 * pick(2), static_cast<uint16_t>(rng())); break;
+        case 2:
+            cmp.write(k < 16 ? 0x1F801D8C : 0x1F801D8E, static_cast<uint16_t>(1u << (k % 16)));
+            break;
+        case 3:
+            cmp.write(0x1F801D88, static_cast<uint16_t>(rng()));
+            break;
+        case 4:
+            cmp.write(0x1F801D90 + 2 * pick(2), static_cast<uint16_t>(rng() & rng()));
+            break;
+        case 5:
+            cmp.write(0x1F801D94 + 2 * pick(2), static_cast<uint16_t>(rng() & rng() & rng()));
+            break;
+        case 6:
+            cmp.write(0x1F801D9C + 2 * pick(2), static_cast<uint16_t>(rng() & rng() & rng()));
+            break;
+        case 7:
+            cmp.write(voice + 0xC, static_cast<uint16_t>(rng()));
+            break;
+        case 8:
+            cmp.write(voice + 0x4, static_cast<uint16_t>(rng()));
+            break;
+        case 9:
+            cmp.write(voice + pick(2) * 2, static_cast<uint16_t>(rng()));
+            break;
+        case 10:
+            cmp.write(0x1F801D80 + 2 * pick(2), static_cast<uint16_t>(rng()));
+            break;
         case 11:
             // IRQ address near a played block, interrupts on or off, noise rate.
             cmp.write(0x1F801DA4, static_cast<uint16_t>(areas[pick(5)] + pick(64)));
@@ -180,12 +199,16 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events)
             cmp.write(0x1F801DA6, static_cast<uint16_t>(areas[pick(5)] + pick(64)));
             cmp.dma(randomBlocks(rng, 1 + pick(3), 30));
             break;
-        case 13: cmp.write(0x1F801D98 + 2 * pick(2), static_cast<uint16_t>(rng())); break;
-        case 14: cmp.write(voice + 0x8 + 2 * pick(2), static_cast<uint16_t>(rng())); break;
-        default: break;
+        case 13:
+            cmp.write(0x1F801D98 + 2 * pick(2), static_cast<uint16_t>(rng()));
+            break;
+        case 14:
+            cmp.write(voice + 0x8 + 2 * pick(2), static_cast<uint16_t>(rng()));
+            break;
+        default:
+            break;
         }
-        if (!cmp.render(1 + pick(pick(8) == 0 ? 2000 : 120)))
-            return false;
+        if (!cmp.render(1 + pick(pick(8) == 0 ? 2000 : 120))) return false;
     }
     return true;
 }

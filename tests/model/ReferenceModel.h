@@ -25,7 +25,8 @@ struct Tables
     int64_t ar[128], dr[16], sr[128], rr[32];
     Tables()
     {
-        auto t = [](int n) {
+        auto t = [](int n)
+        {
             const int64_t whole = static_cast<int64_t>(std::pow(2.0, 31.0 - n / 4.0));
             return static_cast<int64_t>(static_cast<uint32_t>(whole) >> 5);
         };
@@ -47,10 +48,16 @@ inline const Tables& tables()
     return t;
 }
 
-inline int64_t clampTo(int64_t v, int64_t lo, int64_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+inline int64_t clampTo(int64_t v, int64_t lo, int64_t hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
 
 // Signed division truncating towards zero, as C does for the step / 5.
-inline int64_t div5(int64_t d) { return d / 5; }
+inline int64_t div5(int64_t d)
+{
+    return d / 5;
+}
 
 struct Sweep
 {
@@ -73,12 +80,10 @@ struct Sweep
     }
     void step()
     {
-        if (!sweep)
-            return;
+        if (!sweep) return;
         int64_t a = acc < 0 ? -acc : acc;
         int64_t d = tables().sr[rate];
-        if (decrease)
-            d = -d;
+        if (decrease) d = -d;
         if (!expo)
             a = a + d;
         else
@@ -136,13 +141,11 @@ struct Adsr
             break;
         case 1:
             acc += t.ar[attackRate] >> ((attackExp && v > 0x6000) ? 2 : 0);
-            if (acc >= kTop)
-                phase = 2;
+            if (acc >= kTop) phase = 2;
             break;
         case 2:
             acc -= (t.dr[decayRate] >> 3) * ((v >> 12) + 1);
-            if (acc <= (int64_t(1) << 23) * (sustainLevel + 1))
-                phase = 3;
+            if (acc <= (int64_t(1) << 23) * (sustainLevel + 1)) phase = 3;
             break;
         case 3:
         {
@@ -156,8 +159,7 @@ struct Adsr
         }
         acc = clampTo(acc, 0, kTop);
         volume = acc >> 12;
-        if (volume == 0 && acc != 0)
-            volume = 1;
+        if (volume == 0 && acc != 0) volume = 1;
     }
 };
 
@@ -227,17 +229,16 @@ struct Spu
         const int header = ram[word0] & 0xFF;
         const int shift = header & 0xF;
         int filter = header >> 4;
-        if (filter > 4)
-            filter = 0; // chosen reading of the undefined filters: no prediction
+        if (filter > 4) filter = 0; // chosen reading of the undefined filters: no prediction
         for (int n = 0; n < 28; ++n)
         {
             const int byte = 2 + n / 2;
             const uint16_t word = ram[(word0 + byte / 2) & 0x3FFFF];
             const int b = (byte & 1) ? (word >> 8) : (word & 0xFF);
             int d = (n & 1) ? (b >> 4) : (b & 0xF);
-            if (d >= 8)
-                d -= 16;
-            const int64_t sum = ((int64_t(d) * 262144) >> shift) + vc.h1 * coefA[filter] + vc.h2 * coefB[filter];
+            if (d >= 8) d -= 16;
+            const int64_t sum =
+                ((int64_t(d) * 262144) >> shift) + vc.h1 * coefA[filter] + vc.h2 * coefB[filter];
             const int64_t s = clampTo(sum >> 6, -32768, 32767);
             vc.active[n + 1] = s;
             vc.h2 = vc.h1;
@@ -270,8 +271,7 @@ struct Spu
             vc.h2 = e.h2;
             return;
         }
-        if (reset)
-            vc.h1 = vc.h2 = 0;
+        if (reset) vc.h1 = vc.h2 = 0;
         decode(vc, unit);
         e.h1 = vc.h1;
         e.h2 = vc.h2;
@@ -290,10 +290,8 @@ struct Spu
     void header(VoiceModel& vc)
     {
         const int f = flagOf(vc.cur);
-        if (f & 4)
-            vc.repeat = vc.cur;
-        if (f & 1)
-            vc.endFlag = 1;
+        if (f & 4) vc.repeat = vc.cur;
+        if (f & 1) vc.endFlag = 1;
     }
 
     void moveNext(VoiceModel& vc)
@@ -308,8 +306,7 @@ struct Spu
             vc.cur += 2;
         else
         {
-            if (!(f & 2))
-                vc.env.phase = 0;
+            if (!(f & 2)) vc.env.phase = 0;
             vc.repeat &= 0xFFFE;
             vc.cur = vc.repeat;
             if (f == 7 && forceFlag7 && vc.irqHit)
@@ -370,8 +367,7 @@ struct Spu
             enterBlock(vc, vc.cur, false);
             vc.pos -= 0x1C000;
         }
-        if (vc.noise)
-            s = noiseValue();
+        if (vc.noise) s = noiseValue();
         if (vc.cur == irqAddress)
         {
             ++voiceIrqCount;
@@ -397,8 +393,7 @@ struct Spu
         const uint32_t c = (noiseCount * 2) & 0xFFFFF;
         uint32_t r = 0;
         for (int b = 0; b < 20; ++b)
-            if (c & (1u << b))
-                r |= 1u << (19 - b);
+            if (c & (1u << b)) r |= 1u << (19 - b);
         if (r < noiseClock)
         {
             const uint32_t s = noiseState;
@@ -431,10 +426,8 @@ struct Spu
         ++ticks;
 
         int64_t total = xferIrqCount;
-        if (!irqFlag && irqEnable)
-            total += voiceIrqCount;
-        if (total != 0)
-            irqFlag = 1;
+        if (!irqFlag && irqEnable) total += voiceIrqCount;
+        if (total != 0) irqFlag = 1;
         voiceIrqCount = xferIrqCount = 0;
         pendingIrq += total;
         if (pendingIrq >= 1 && callbackRegistered)
@@ -447,13 +440,14 @@ struct Spu
     // ---- registers and transfers ----
     void irqCheck()
     {
-        if (irqFlag)
-            return;
-        if (uint32_t(irqAddress) * 8 == xferAddress)
-            xferIrqCount += irqEnable;
+        if (irqFlag) return;
+        if (uint32_t(irqAddress) * 8 == xferAddress) xferIrqCount += irqEnable;
     }
 
-    int64_t finetuneRate() const { return static_cast<int64_t>(std::pow(2.0, finetune / 10.0 / 12.0) * 32767.0); }
+    int64_t finetuneRate() const
+    {
+        return static_cast<int64_t>(std::pow(2.0, finetune / 10.0 / 12.0) * 32767.0);
+    }
 
     void write(uint32_t address, uint16_t value)
     {
@@ -463,43 +457,123 @@ struct Spu
             VoiceModel& vc = v[(a - 0xC00) >> 4];
             switch (a & 0xF)
             {
-            case 0x0: vc.volL.write(value); break;
-            case 0x2: vc.volR.write(value); break;
+            case 0x0:
+                vc.volL.write(value);
+                break;
+            case 0x2:
+                vc.volR.write(value);
+                break;
             case 0x4:
                 vc.pitch = value;
-                if (finetune != 0)
-                    vc.pitch = (vc.pitch * finetuneRate()) >> 15;
+                if (finetune != 0) vc.pitch = (vc.pitch * finetuneRate()) >> 15;
                 break;
-            case 0x6: vc.start = value; break;
-            case 0x8: vc.env.write1(value); break;
-            case 0xA: vc.env.write2(value); break;
-            case 0xC: vc.env.setLevel(value); break;
-            case 0xE: vc.repeat = value; break;
+            case 0x6:
+                vc.start = value;
+                break;
+            case 0x8:
+                vc.env.write1(value);
+                break;
+            case 0xA:
+                vc.env.write2(value);
+                break;
+            case 0xC:
+                vc.env.setLevel(value);
+                break;
+            case 0xE:
+                vc.repeat = value;
+                break;
             }
             return;
         }
-        auto bits = [&](int first, int count, auto apply) {
+        auto bits = [&](int first, int count, auto apply)
+        {
             for (int i = 0; i < count; ++i)
                 apply(v[first + i], (value >> i) & 1);
         };
         switch (a)
         {
-        case 0xD80: mainL.write(value); break;
-        case 0xD82: mainR.write(value); break;
-        case 0xD84: reverbVolL = (value & 0x8000) ? value - 0x8000 : value; break;
-        case 0xD86: reverbVolR = (value & 0x8000) ? value - 0x8000 : value; break;
-        case 0xD88: bits(0, 16, [&](VoiceModel& vc, int b) { if (b) keyOn(vc); }); break;
-        case 0xD8A: bits(16, 8, [&](VoiceModel& vc, int b) { if (b) keyOn(vc); }); break;
-        case 0xD8C: bits(0, 16, [&](VoiceModel& vc, int b) { if (b) { vc.env.phase = 4; vc.irqHit = false; } }); break;
-        case 0xD8E: bits(16, 8, [&](VoiceModel& vc, int b) { if (b) { vc.env.phase = 4; vc.irqHit = false; } }); break;
-        case 0xD90: bits(0, 16, [](VoiceModel& vc, int b) { vc.fm = b; }); break;
-        case 0xD92: bits(16, 8, [](VoiceModel& vc, int b) { vc.fm = b; }); break;
-        case 0xD94: bits(0, 16, [](VoiceModel& vc, int b) { vc.noise = b; }); break;
-        case 0xD96: bits(16, 8, [](VoiceModel& vc, int b) { vc.noise = b; }); break;
-        case 0xD98: bits(0, 16, [](VoiceModel& vc, int b) { vc.reverb = b; }); break;
-        case 0xD9A: bits(16, 8, [](VoiceModel& vc, int b) { vc.reverb = b; }); break;
-        case 0xD9C: bits(0, 16, [](VoiceModel& vc, int b) { vc.endFlag = b; if (b) vc.env.phase = 0; }); break;
-        case 0xD9E: bits(16, 8, [](VoiceModel& vc, int b) { vc.endFlag = b; if (b) vc.env.phase = 0; }); break;
+        case 0xD80:
+            mainL.write(value);
+            break;
+        case 0xD82:
+            mainR.write(value);
+            break;
+        case 0xD84:
+            reverbVolL = (value & 0x8000) ? value - 0x8000 : value;
+            break;
+        case 0xD86:
+            reverbVolR = (value & 0x8000) ? value - 0x8000 : value;
+            break;
+        case 0xD88:
+            bits(0, 16,
+                 [&](VoiceModel& vc, int b)
+                 {
+                     if (b) keyOn(vc);
+                 });
+            break;
+        case 0xD8A:
+            bits(16, 8,
+                 [&](VoiceModel& vc, int b)
+                 {
+                     if (b) keyOn(vc);
+                 });
+            break;
+        case 0xD8C:
+            bits(0, 16,
+                 [&](VoiceModel& vc, int b)
+                 {
+                     if (b)
+                     {
+                         vc.env.phase = 4;
+                         vc.irqHit = false;
+                     }
+                 });
+            break;
+        case 0xD8E:
+            bits(16, 8,
+                 [&](VoiceModel& vc, int b)
+                 {
+                     if (b)
+                     {
+                         vc.env.phase = 4;
+                         vc.irqHit = false;
+                     }
+                 });
+            break;
+        case 0xD90:
+            bits(0, 16, [](VoiceModel& vc, int b) { vc.fm = b; });
+            break;
+        case 0xD92:
+            bits(16, 8, [](VoiceModel& vc, int b) { vc.fm = b; });
+            break;
+        case 0xD94:
+            bits(0, 16, [](VoiceModel& vc, int b) { vc.noise = b; });
+            break;
+        case 0xD96:
+            bits(16, 8, [](VoiceModel& vc, int b) { vc.noise = b; });
+            break;
+        case 0xD98:
+            bits(0, 16, [](VoiceModel& vc, int b) { vc.reverb = b; });
+            break;
+        case 0xD9A:
+            bits(16, 8, [](VoiceModel& vc, int b) { vc.reverb = b; });
+            break;
+        case 0xD9C:
+            bits(0, 16,
+                 [](VoiceModel& vc, int b)
+                 {
+                     vc.endFlag = b;
+                     if (b) vc.env.phase = 0;
+                 });
+            break;
+        case 0xD9E:
+            bits(16, 8,
+                 [](VoiceModel& vc, int b)
+                 {
+                     vc.endFlag = b;
+                     if (b) vc.env.phase = 0;
+                 });
+            break;
         case 0xDA4:
             irqAddress = value;
             irqCheck();
@@ -521,7 +595,8 @@ struct Spu
                 irqCheck();
             break;
         }
-        default: break;
+        default:
+            break;
         }
     }
 

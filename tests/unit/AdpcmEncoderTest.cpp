@@ -20,7 +20,10 @@ std::vector<int16_t> tone(double hz, double amplitude, int samples)
     return pcm;
 }
 
-int flagsOf(const std::vector<uint8_t>& blocks, size_t b) { return blocks[16 * b + 1]; }
+int flagsOf(const std::vector<uint8_t>& blocks, size_t b)
+{
+    return blocks[16 * b + 1];
+}
 
 TEST(AdpcmEncoderTest, SineComesBackClose)
 {
@@ -36,8 +39,10 @@ TEST(AdpcmEncoderTest, NoiseAndFullScaleStepsStayBounded)
     std::mt19937 rng(5);
     std::vector<int16_t> pcm(28 * 200);
     for (size_t i = 0; i < pcm.size(); ++i)
-        pcm[i] = (i / 300) % 2 ? static_cast<int16_t>(rng()) : static_cast<int16_t>((i / 20) % 2 ? 32767 : -32768);
-    const AdpcmEncoder::Stats stats = AdpcmEncoder::measure(pcm, AdpcmEncoder::encode(pcm, AdpcmEncoder::Ending::Loop));
+        pcm[i] =
+            (i / 300) % 2 ? static_cast<int16_t>(rng()) : static_cast<int16_t>((i / 20) % 2 ? 32767 : -32768);
+    const AdpcmEncoder::Stats stats =
+        AdpcmEncoder::measure(pcm, AdpcmEncoder::encode(pcm, AdpcmEncoder::Ending::Loop));
     // Four bits per sample cannot follow white noise closely, but never runs away.
     EXPECT_GT(stats.snrDb, 10.0);
     EXPECT_LT(stats.maxError, 16384.0);
@@ -45,7 +50,8 @@ TEST(AdpcmEncoderTest, NoiseAndFullScaleStepsStayBounded)
 
 TEST(AdpcmEncoderTest, HeadersUseOnlyRealFiltersAndUsefulShifts)
 {
-    const std::vector<uint8_t> blocks = AdpcmEncoder::encode(tone(3000.0, 30000, 2800), AdpcmEncoder::Ending::OneShot);
+    const std::vector<uint8_t> blocks =
+        AdpcmEncoder::encode(tone(3000.0, 30000, 2800), AdpcmEncoder::Ending::OneShot);
     bool predictionUsed = false;
     for (size_t b = 0; b < blocks.size() / 16; ++b)
     {

@@ -38,10 +38,12 @@ TEST_P(RenderModelTest, RandomTrafficMatchesModelFrameForFrame)
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, RenderModelTest,
-                         ::testing::Values(Setting{false, 0, false}, Setting{true, 0, false}, Setting{false, 0, true},
-                                           Setting{true, 120, true}, Setting{false, 360, false},
-                                           Setting{true, -360, false}, Setting{false, -17, false}),
-                         [](const ::testing::TestParamInfo<Setting>& info) {
+                         ::testing::Values(Setting{false, 0, false}, Setting{true, 0, false},
+                                           Setting{false, 0, true}, Setting{true, 120, true},
+                                           Setting{false, 360, false}, Setting{true, -360, false},
+                                           Setting{false, -17, false}),
+                         [](const ::testing::TestParamInfo<Setting>& info)
+                         {
                              return std::string(info.param.cache ? "Cache" : "NoCache") + "Finetune" +
                                     (info.param.finetune < 0 ? "Minus" : "") +
                                     std::to_string(std::abs(info.param.finetune)) +

@@ -20,7 +20,10 @@ inline int& callbackCount()
     return count;
 }
 
-inline void countCallback() { ++callbackCount(); }
+inline void countCallback()
+{
+    ++callbackCount();
+}
 
 struct GlobalSpu : model::Target
 {

@@ -16,7 +16,7 @@ struct ProbeBlock : VagBlock
 
 class VagBlockTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         VagBlock::ConfigCacheVagDecode = 0;
@@ -95,9 +95,9 @@ TEST_F(VagBlockTest, PulseInterpolatesFromThePrecedingSample)
     ProbeBlock b;
     b.setVagBlock(0x100, true);
     EXPECT_EQ(4, b.getPulse(0x1000));
-    EXPECT_EQ(0, b.getPulse(0x1800));   // halfway from 4 to -4
-    EXPECT_EQ(2, b.getPulse(0x0800));   // halfway from 0 (element 0) to 4
-    EXPECT_EQ(-2, b.getPulse(0x1C00));  // 4 + (-8 * 0xC00 >> 12) = 4 - 6
+    EXPECT_EQ(0, b.getPulse(0x1800));  // halfway from 4 to -4
+    EXPECT_EQ(2, b.getPulse(0x0800));  // halfway from 0 (element 0) to 4
+    EXPECT_EQ(-2, b.getPulse(0x1C00)); // 4 + (-8 * 0xC00 >> 12) = 4 - 6
 }
 
 TEST_F(VagBlockTest, KeyOnWithoutCacheStartsFromTheNextPulse)

@@ -11,7 +11,7 @@ namespace
 {
 class VoiceTest : public ::testing::Test
 {
-protected:
+  protected:
     void SetUp() override
     {
         model::Spu m;
@@ -38,7 +38,10 @@ protected:
         const unsigned short w = static_cast<unsigned short>(n | n << 4 | n << 8 | n << 12);
         return {static_cast<unsigned short>(flags << 8 | 0x04), w, w, w, w, w, w, w};
     }
-    static void voice(int k, int reg, unsigned short value) { theSPU.writeRegister(0x1F801C00 + 16 * k + reg, value); }
+    static void voice(int k, int reg, unsigned short value)
+    {
+        theSPU.writeRegister(0x1F801C00 + 16 * k + reg, value);
+    }
     static void frame(short& l, short& r) { theSPU.playSound(l, r); }
     Voice& v(int k) { return theSPU.getVoice(k); }
 };

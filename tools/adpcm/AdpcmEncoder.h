@@ -11,12 +11,12 @@
 // is kept. A tool of the project, not part of the plugin.
 class AdpcmEncoder
 {
-public:
+  public:
     struct Stats
     {
-        double maxError = 0;  // largest |decoded - input| over all samples
-        double rmsError = 0;  // root mean square of decoded - input
-        double snrDb = 0;     // signal to error ratio in dB (input power / error power)
+        double maxError = 0; // largest |decoded - input| over all samples
+        double rmsError = 0; // root mean square of decoded - input
+        double snrDb = 0;    // signal to error ratio in dB (input power / error power)
     };
 
     // Loop flags of the result. OneShot: the last block has loop end without repeat,
@@ -38,7 +38,7 @@ public:
     static const int SamplesPerBlock = 28;
     static const int BytesPerBlock = 16;
 
-private:
+  private:
     // One decoded sample from nibble d (-8..7) and the two previous samples.
     static int decodeSample(int d, int shift, int filter, int history1, int history2);
     // Encodes one block with fixed shift and filter; returns the squared error and

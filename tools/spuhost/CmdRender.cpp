@@ -22,8 +22,7 @@ bool exists(const std::string& path)
 // otherwise the one in the source tree this tool was built from.
 std::string demoScript()
 {
-    if (exists("demo/demo.script"))
-        return "demo/demo.script";
+    if (exists("demo/demo.script")) return "demo/demo.script";
     return std::string(SPUHOST_DEMO_DIR) + "/demo.script";
 }
 
@@ -61,7 +60,8 @@ int runRender(const std::vector<std::string>& args)
     }
     if (args.empty() || script.empty() || wavPath.empty())
     {
-        std::fprintf(stderr, "usage: spuhost render PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]\n");
+        std::fprintf(
+            stderr, "usage: spuhost render PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]\n");
         return 2;
     }
 
@@ -84,12 +84,13 @@ int runRender(const std::vector<std::string>& args)
     }
     const unsigned long limit = seconds < 0 ? ~0ul : static_cast<unsigned long>(seconds) * FramesPerSecond;
     ScriptRunner runner(plugin, script);
-    runner.setFrameSink([&wav, limit](const short* frames, size_t count) {
-        const size_t room = limit - std::min<unsigned long>(limit, wav.frameCount());
-        wav.append(frames, std::min(count, room));
-    });
-    if (!runner.run())
-        return 1;
+    runner.setFrameSink(
+        [&wav, limit](const short* frames, size_t count)
+        {
+            const size_t room = limit - std::min<unsigned long>(limit, wav.frameCount());
+            wav.append(frames, std::min(count, room));
+        });
+    if (!runner.run()) return 1;
     std::vector<short> buffer(2 * 4096);
     while (seconds >= 0 && wav.frameCount() < limit)
     {
@@ -107,5 +108,6 @@ int runRender(const std::vector<std::string>& args)
     return 0;
 }
 
-const SpuhostCommand command("render", "PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]", runRender);
+const SpuhostCommand command("render", "PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]",
+                             runRender);
 } // namespace

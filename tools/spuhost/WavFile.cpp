@@ -6,8 +6,14 @@
 
 namespace
 {
-uint32_t le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t le32(const unsigned char* p)
+{
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint16_t le16(const unsigned char* p)
+{
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 void put32(unsigned char* p, uint32_t v)
 {
@@ -29,8 +35,10 @@ bool WavFile::read(const std::string& path, Pcm& pcm, std::string& error)
         error = "cannot read '" + path + "'";
         return false;
     }
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                           std::istreambuf_iterator<char>());
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
+        std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
     {
         error = "'" + path + "' is not a RIFF/WAVE file";
         return false;
@@ -82,8 +90,7 @@ bool WavFile::create(const std::string& path)
     file = std::fopen(path.c_str(), "wb");
     frames = 0;
     failed = file == nullptr;
-    if (file == nullptr)
-        return false;
+    if (file == nullptr) return false;
     unsigned char header[44] = {};
     failed = std::fwrite(header, 1, sizeof(header), file) != sizeof(header);
     return !failed;
@@ -91,28 +98,25 @@ bool WavFile::create(const std::string& path)
 
 void WavFile::append(const short* samples, size_t count)
 {
-    if (file == nullptr)
-        return;
+    if (file == nullptr) return;
     std::vector<unsigned char> bytes(4 * count);
     for (size_t i = 0; i < 2 * count; ++i)
         put16(&bytes[2 * i], static_cast<uint16_t>(samples[i]));
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
-        failed = true;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) failed = true;
     frames += count;
 }
 
 bool WavFile::close()
 {
-    if (file == nullptr)
-        return !failed;
+    if (file == nullptr) return !failed;
     const uint32_t dataBytes = static_cast<uint32_t>(frames * 4);
     unsigned char header[44];
     std::memcpy(header, "RIFF", 4);
     put32(header + 4, 36 + dataBytes);
     std::memcpy(header + 8, "WAVEfmt ", 8);
     put32(header + 16, 16);
-    put16(header + 20, 1);         // PCM
-    put16(header + 22, 2);         // stereo
+    put16(header + 20, 1); // PCM
+    put16(header + 22, 2); // stereo
     put32(header + 24, 44100);
     put32(header + 28, 44100 * 4); // bytes per second
     put16(header + 32, 4);         // bytes per frame
@@ -121,8 +125,7 @@ bool WavFile::close()
     put32(header + 40, dataBytes);
     if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof(header), file) != sizeof(header))
         failed = true;
-    if (std::fclose(file) != 0)
-        failed = true;
+    if (std::fclose(file) != 0) failed = true;
     file = nullptr;
     return !failed;
 }

@@ -10,7 +10,7 @@
 // filled in by close()).
 class WavFile
 {
-public:
+  public:
     struct Pcm
     {
         int channels = 0;
@@ -29,7 +29,7 @@ public:
     bool close();                                   // false when a write failed
     size_t frameCount() const { return frames; }
 
-private:
+  private:
     WavFile(const WavFile&) = delete;
     WavFile& operator=(const WavFile&) = delete;
 
