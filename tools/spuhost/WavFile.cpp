@@ -98,7 +98,7 @@ bool WavFile::create(const std::string& path)
 
 void WavFile::append(const short* samples, size_t count)
 {
-    if (file == nullptr) return;
+    if (file == nullptr || count == 0) return;
     std::vector<unsigned char> bytes(4 * count);
     for (size_t i = 0; i < 2 * count; ++i)
         put16(&bytes[2 * i], static_cast<uint16_t>(samples[i]));
