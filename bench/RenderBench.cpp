@@ -74,4 +74,3 @@ BENCHMARK(demo)
     ->Repetitions(Repetitions)
     ->ReportAggregatesOnly(true);
 
-BENCHMARK_MAIN();
