@@ -1,6 +1,6 @@
 #include "adpcm/AdpcmEncoder.h"
 #include "spuhost/Command.h"
-#include "spuhost/WavFile.h"
+#include "spuhost/WavReader.h"
 
 #include <cstdio>
 
@@ -15,9 +15,9 @@ int runEncode(const std::vector<std::string>& args)
         std::fprintf(stderr, "usage: spuhost encode IN.wav OUT.adpcm [--loop]\n");
         return 2;
     }
-    WavFile::Pcm wav;
+    WavReader::Pcm wav;
     std::string error;
-    if (!WavFile::read(args[0], wav, error))
+    if (!WavReader::read(args[0], wav, error))
     {
         std::fprintf(stderr, "spuhost encode: %s\n", error.c_str());
         return 1;

@@ -1,7 +1,7 @@
 #include "spuhost/Command.h"
 #include "spuhost/Plugin.h"
 #include "spuhost/Script.h"
-#include "spuhost/WavFile.h"
+#include "spuhost/FrameWriter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -76,8 +76,9 @@ int runRender(const std::vector<std::string>& args)
         std::fprintf(stderr, "spuhost render: %s has no SPUrender\n", args[0].c_str());
         return 1;
     }
-    WavFile wav;
-    if (!wav.create(wavPath))
+    FrameWriter wav;
+    unsigned long written = 0;
+    if (!wav.open(wavPath, FrameWriter::Wav))
     {
         std::fprintf(stderr, "spuhost render: cannot write '%s'\n", wavPath.c_str());
         return 1;
@@ -85,26 +86,28 @@ int runRender(const std::vector<std::string>& args)
     const unsigned long limit = seconds < 0 ? ~0ul : static_cast<unsigned long>(seconds) * FramesPerSecond;
     ScriptRunner runner(plugin, script);
     runner.setFrameSink(
-        [&wav, limit](const short* frames, size_t count)
+        [&wav, &written, limit](const short* frames, size_t count)
         {
-            const size_t room = limit - std::min<unsigned long>(limit, wav.frameCount());
-            wav.append(frames, std::min(count, room));
+            const unsigned long take = std::min<unsigned long>(count, limit - written);
+            wav.write(frames, take);
+            written += take;
         });
     if (!runner.run()) return 1;
     std::vector<short> buffer(2 * 4096);
-    while (seconds >= 0 && wav.frameCount() < limit)
+    while (seconds >= 0 && written < limit)
     {
-        const unsigned long chunk = std::min<unsigned long>(4096, limit - wav.frameCount());
+        const unsigned long chunk = std::min<unsigned long>(4096, limit - written);
         plugin.SPUrender(buffer.data(), chunk * 4);
-        wav.append(buffer.data(), chunk);
+        wav.write(buffer.data(), chunk);
+        written += chunk;
     }
-    const size_t frames = wav.frameCount();
     if (!wav.close())
     {
         std::fprintf(stderr, "spuhost render: writing '%s' failed\n", wavPath.c_str());
         return 1;
     }
-    std::printf("%s: %.2f s of 44100 Hz stereo from %s\n", wavPath.c_str(), frames / 44100.0, script.c_str());
+    std::printf("%s: %.2f s of 44100 Hz stereo from %s\n", wavPath.c_str(), written / 44100.0,
+                script.c_str());
     return 0;
 }
 
