@@ -81,4 +81,3 @@ void StreamCddaSector(benchmark::State& state)
 BENCHMARK(StreamCddaSector);
 } // namespace
 
-BENCHMARK_MAIN();

@@ -15,3 +15,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (cd "$work" && "$OLDPWD/build/spuhost" script "$OLDPWD/build/libspuTalvane.so" \
     "$OLDPWD/demo/registers.script" --reads reads.txt && cat reads.txt)
+
+echo
+echo "== The demo tune (demo/demo.script with demo/instruments.adpcm), rendered by the plugin"
+build/spuhost render build/libspuTalvane.so --demo --wav demo.wav
+echo "Listen to it: $(pwd)/demo.wav (for example: aplay demo.wav)"

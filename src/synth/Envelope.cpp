@@ -13,8 +13,8 @@ unsigned int Envelope::new_table_rr[32];
 
 Envelope::Envelope()
     : attackExponential(0), attackRate(0), decayRate(0), sustainLevel(0), sustainExponential(0),
-      sustainDecrease(0), sustainRate(0), releaseExponential(0), releaseRate(0), adsrVolume(0), accumulator(0),
-      phase(Off)
+      sustainDecrease(0), sustainRate(0), releaseExponential(0), releaseRate(0), adsrVolume(0),
+      accumulator(0), phase(Off)
 {
     static bool tablesBuilt = false;
     if (!tablesBuilt)
@@ -56,7 +56,8 @@ void Envelope::setADSRVolume(int value)
 void Envelope::initEnvelopeTable()
 {
     const int shift = 32 - ADSRResolutionBit;
-    auto t = [shift](int n) {
+    auto t = [shift](int n)
+    {
         const int64_t value = static_cast<int64_t>(std::pow(2.0, 31.0 - n / 4.0));
         return static_cast<uint32_t>(value) >> shift;
     };
@@ -81,58 +82,4 @@ void Envelope::KeyOn()
 void Envelope::KeyOff()
 {
     phase = Release;
-}
-
-void Envelope::updateADSRVolume()
-{
-    const int v = adsrVolume;
-    const int top = ADSRResolution;
-    // The accumulator stays within 0..2^27 - 1 and every step is below 2^27, so
-    // the sums below fit in 32 bits before the clamp.
-    switch (phase)
-    {
-    case Off:
-        accumulator = 0;
-        break;
-    case Attack:
-    {
-        const int s = (attackExponential && v > 0x6000) ? 2 : 0;
-        accumulator += static_cast<int>(new_table_ar[attackRate] >> s);
-        if (accumulator >= top)
-            phase = Decay;
-        break;
-    }
-    case Decay:
-        accumulator -= static_cast<int>(new_table_dr[decayRate] >> 3) * ((v >> 12) + 1);
-        if (accumulator <= ((top >> 4) + 1) * (sustainLevel + 1))
-            phase = Sustain;
-        break;
-    case Sustain:
-    {
-        const int d = sustainDecrease ? -static_cast<int>(new_table_sr[sustainRate])
-                                      : static_cast<int>(new_table_sr[sustainRate]);
-        if (sustainExponential)
-            accumulator += (d / 5) * (((v * 5) >> 15) + 1);
-        else
-            accumulator += d;
-        break;
-    }
-    case Release:
-        if (releaseExponential)
-            accumulator -= static_cast<int>(new_table_rr[releaseRate] >> 3) * ((v >> 12) + 1);
-        else
-            accumulator -= static_cast<int>(new_table_rr[releaseRate]);
-        break;
-    default:
-        break;
-    }
-
-    if (accumulator < 0)
-        accumulator = 0;
-    else if (accumulator > top)
-        accumulator = top;
-
-    adsrVolume = accumulator >> (ADSRResolutionBit - 15);
-    if (adsrVolume == 0 && accumulator != 0)
-        adsrVolume = 1;
 }

@@ -6,7 +6,7 @@
 // shared with the volume sweeps (new_table_sr).
 class Envelope
 {
-public:
+  public:
     enum Phase
     {
         Off = 0,
@@ -39,7 +39,7 @@ public:
 
     int getPhase() const { return phase; }
 
-protected:
+  protected:
     int attackExponential;
     int attackRate;
     int decayRate;
@@ -53,3 +53,55 @@ protected:
     int accumulator;
     int phase;
 };
+
+// Inline: it runs once per voice and output sample in the frame loop.
+inline void Envelope::updateADSRVolume()
+{
+    const int v = adsrVolume;
+    const int top = ADSRResolution;
+    // The accumulator stays within 0..2^27 - 1 and every step is below 2^27, so
+    // the sums below fit in 32 bits before the clamp.
+    switch (phase)
+    {
+    case Off:
+        accumulator = 0;
+        break;
+    case Attack:
+    {
+        const int s = (attackExponential && v > 0x6000) ? 2 : 0;
+        accumulator += static_cast<int>(new_table_ar[attackRate] >> s);
+        if (accumulator >= top) phase = Decay;
+        break;
+    }
+    case Decay:
+        accumulator -= static_cast<int>(new_table_dr[decayRate] >> 3) * ((v >> 12) + 1);
+        if (accumulator <= ((top >> 4) + 1) * (sustainLevel + 1)) phase = Sustain;
+        break;
+    case Sustain:
+    {
+        const int d = sustainDecrease ? -static_cast<int>(new_table_sr[sustainRate])
+                                      : static_cast<int>(new_table_sr[sustainRate]);
+        if (sustainExponential)
+            accumulator += (d / 5) * (((v * 5) >> 15) + 1);
+        else
+            accumulator += d;
+        break;
+    }
+    case Release:
+        if (releaseExponential)
+            accumulator -= static_cast<int>(new_table_rr[releaseRate] >> 3) * ((v >> 12) + 1);
+        else
+            accumulator -= static_cast<int>(new_table_rr[releaseRate]);
+        break;
+    default:
+        break;
+    }
+
+    if (accumulator < 0)
+        accumulator = 0;
+    else if (accumulator > top)
+        accumulator = top;
+
+    adsrVolume = accumulator >> (ADSRResolutionBit - 15);
+    if (adsrVolume == 0 && accumulator != 0) adsrVolume = 1;
+}

@@ -39,26 +39,32 @@ void VagBlock::decodeBlock(int unitAddress)
     const int header = block[0] & 0xFF;
     const int shift = header & 0x0F;
     int filter = header >> 4;
-    if (filter > 4)
-        filter = 0;
+    if (filter > 4) filter = 0;
     const int a = FilterA[filter];
     const int b = FilterB[filter];
+    // d * 2^(18 - shift), exact for every shift 0..15: six extra fraction bits.
+    const int scale = (1 << 18) >> shift;
 
-    for (int n = 0; n < 28; ++n)
+    int h1 = history1;
+    int h2 = history2;
+    int* out = window + 1;
+    for (int w = 1; w < 8; ++w)
     {
-        const int byte = (block[1 + (n >> 2)] >> ((n & 3) * 4)) & 0xF;
-        const int d = static_cast<signed char>(byte << 4) >> 4;
-        // d * 2^(18 - shift): six extra fraction bits, exact for every shift 0..15.
-        const int sum = (d * (1 << 18) >> shift) + history1 * a + history2 * b;
-        int sample = sum >> 6;
-        if (sample > 32767)
-            sample = 32767;
-        else if (sample < -32768)
-            sample = -32768;
-        window[n + 1] = sample;
-        history2 = history1;
-        history1 = sample;
+        // Four samples per 16-bit word, low nibble first; (short)(x << 12) >> 12
+        // sign-extends the nibble that x's low bits hold.
+        const int word = block[w];
+        for (int k = 0; k < 4; ++k)
+        {
+            const int d = static_cast<short>((word >> (4 * k)) << 12) >> 12;
+            int sample = (d * scale + h1 * a + h2 * b) >> 6;
+            sample = sample > 32767 ? 32767 : (sample < -32768 ? -32768 : sample);
+            *out++ = sample;
+            h2 = h1;
+            h1 = sample;
+        }
     }
+    history1 = h1;
+    history2 = h2;
 }
 
 void VagBlock::setVagBlock(int unitAddress, bool reset)
@@ -89,20 +95,9 @@ void VagBlock::setVagBlock(int unitAddress, bool reset)
         history2 = entry.history2After;
         return;
     }
-    if (reset)
-        history1 = history2 = 0;
+    if (reset) history1 = history2 = 0;
     decodeBlock(unitAddress);
     entry.history1After = history1;
     entry.history2After = history2;
     entry.valid = 1;
-}
-
-int VagBlock::getPulse(int position)
-{
-    const int i = position >> 12;
-    const int f = position & 0xFFF;
-    const int a = window[i];
-    const int b = window[i + 1];
-    nextPulse = b;
-    return a + (((b - a) * f) >> 12);
 }

@@ -14,7 +14,7 @@
 // Addresses are in 8-byte units (0..0xFFFF), positions are 20.12 fixed point.
 class VagBlock
 {
-public:
+  public:
     struct CacheBlock
     {
         int window[29];
@@ -41,10 +41,21 @@ public:
     void decodeBlock(int unitAddress);
     int getPulse(int position);
 
-protected:
+  protected:
     int ownWindow[29];
     int* window;
     int history1;
     int history2;
     int nextPulse;
 };
+
+// Inline: one read per voice and output sample.
+inline int VagBlock::getPulse(int position)
+{
+    const int i = position >> 12;
+    const int f = position & 0xFFF;
+    const int a = window[i];
+    const int b = window[i + 1];
+    nextPulse = b;
+    return a + (((b - a) * f) >> 12);
+}

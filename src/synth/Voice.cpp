@@ -37,8 +37,7 @@ void Voice::init()
 void Voice::setPitch(unsigned short value)
 {
     pitch = value;
-    if (value > 0x3FFF)
-        std::printf("Voice::setPitch over 14bits Pitch=%.4X\n", value);
+    if (value > 0x3FFF) std::printf("Voice::setPitch over 14bits Pitch=%.4X\n", value);
     // 64-bit product: a rate above one octave times a high pitch passes 32 bits.
     // The bound only bites for rates far outside the dialog's range; it keeps the
     // per-sample pitch modulation sum inside int.
@@ -51,8 +50,7 @@ void Voice::setPitch(unsigned short value)
 
 void Voice::setKeyOn(int on)
 {
-    if (on == 0)
-        return;
+    if (on == 0) return;
     currentAddress = startAddress & 0xFFFE;
     channelActive = 0;
     processVagHeader();
@@ -64,8 +62,7 @@ void Voice::setKeyOn(int on)
 
 void Voice::setKeyOff(int off)
 {
-    if (off == 0)
-        return;
+    if (off == 0) return;
     envelope.KeyOff();
     irqHit = false;
 }
@@ -73,8 +70,7 @@ void Voice::setKeyOff(int off)
 void Voice::setChannelActive(int value)
 {
     channelActive = value;
-    if (value != 0)
-        envelope.stop();
+    if (value != 0) envelope.stop();
 }
 
 void Voice::setControlNoiseFreq(int bits)
@@ -87,10 +83,8 @@ void Voice::setControlNoiseFreq(int bits)
 void Voice::processVagHeader()
 {
     const int flags = VagBlock::getFlag(currentAddress);
-    if (flags & 4)
-        repeatAddress = currentAddress;
-    if (flags & 1)
-        channelActive = 1;
+    if (flags & 4) repeatAddress = currentAddress;
+    if (flags & 1) channelActive = 1;
 }
 
 void Voice::moveNextVagPosition()
@@ -172,8 +166,7 @@ void Voice::playSound(Mixer* mixer)
         decoder.setVagBlock(currentAddress, false);
         position -= 0x1C000;
     }
-    if (noiseMode != 0)
-        s = getCurrentNoiseValue();
+    if (noiseMode != 0) s = getCurrentNoiseValue();
     if (currentAddress == SpuIRQAddress)
     {
         ++SpuIRQCount;
@@ -192,10 +185,15 @@ void Voice::playSound(Mixer* mixer)
 
 void Voice::UpdateNoise()
 {
-    const unsigned int c = (static_cast<unsigned int>(NoiseCount) * 2) & 0xFFFFF;
-    unsigned int r = 0;
-    for (int bit = 0; bit < 20; ++bit)
-        r |= ((c >> bit) & 1) << (19 - bit);
+    // The 20-bit counter (count * 2) bit-reversed: swap halves, bytes, nibbles, pairs
+    // and bits of the 32-bit word, then drop the 12 bits that came from above bit 19.
+    unsigned int r = (static_cast<unsigned int>(NoiseCount) * 2) & 0xFFFFF;
+    r = (r >> 16) | (r << 16);
+    r = ((r >> 8) & 0x00FF00FFu) | ((r & 0x00FF00FFu) << 8);
+    r = ((r >> 4) & 0x0F0F0F0Fu) | ((r & 0x0F0F0F0Fu) << 4);
+    r = ((r >> 2) & 0x33333333u) | ((r & 0x33333333u) << 2);
+    r = ((r >> 1) & 0x55555555u) | ((r & 0x55555555u) << 1);
+    r >>= 12;
     if (static_cast<int>(r) < NoiseClock)
     {
         const unsigned int state = static_cast<unsigned int>(NoiseState);

@@ -27,27 +27,3 @@ void Volume::setVolume(unsigned short v)
         accumulator = fixedVolume * (1 << (Envelope::ADSRResolutionBit - 14));
     }
 }
-
-void Volume::updateCurrentVolume()
-{
-    if (sweepMode == 0)
-        return;
-
-    const int top = Envelope::ADSRResolution;
-    int a = accumulator < 0 ? -accumulator : accumulator;
-    int d = static_cast<int>(Envelope::new_table_sr[sweepRate]);
-    if (sweepDecrease)
-        d = -d;
-    // |accumulator| <= 2^27 and |d| <= 2^26: a * 5 and the sums fit in 32 bits.
-    if (sweepExponential)
-        a = a + (d / 5) * (((a * 5) >> Envelope::ADSRResolutionBit) + 1);
-    else
-        a = a + d;
-    if (a >= top)
-        a = top;
-    else if (a <= 0)
-        a = 0;
-
-    accumulator = sweepNegative ? -a : a;
-    currentVolume = accumulator >> (Envelope::ADSRResolutionBit - 14);
-}

@@ -151,6 +151,8 @@ bool ScriptRunner::fail(const std::string& message)
 
 void ScriptRunner::writeOutput(const short* samples, size_t frames)
 {
+    if (frameSink)
+        frameSink(samples, frames);
     if (output == nullptr)
         return;
     for (size_t i = 0; i < 2 * frames; ++i)

@@ -42,6 +42,8 @@ public:
 
     bool setOutput(const std::string& path);
     bool setReads(const std::string& path);
+    // Also hands every rendered block of frames (interleaved stereo) to `sink`.
+    void setFrameSink(std::function<void(const short*, size_t)> sink) { frameSink = sink; }
     bool run();
 
     // For commands added by other files: report an error at the current line.
@@ -64,4 +66,5 @@ private:
     FILE* output = nullptr;
     FILE* reads = nullptr;
     std::map<std::string, Handler> commands;
+    std::function<void(const short*, size_t)> frameSink;
 };

@@ -1,0 +1,102 @@
+#pragma once
+
+// A fresh copy of the built plugin for one test, loaded with dlopen as a host loads
+// it, with its configuration file written first (the plugin reads ./cfg/spuTalvane.cfg
+// at SPUinit, so the test runs in a directory of its own). The library must not be
+// loaded already: class statics such as the noise generator live as long as it does.
+
+#include "spuhost/Plugin.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace e2e
+{
+inline int& callbackCount()
+{
+    static int count = 0;
+    return count;
+}
+
+inline void countCallback()
+{
+    ++callbackCount();
+}
+
+class PluginSession
+{
+  public:
+    // `settings` overrides configuration keys; every other key keeps its default.
+    explicit PluginSession(const std::map<std::string, int>& settings = {})
+    {
+        char dirTemplate[] = "/tmp/spu_e2e_XXXXXX";
+        const char* made = mkdtemp(dirTemplate);
+        if (made == nullptr) return;
+        dir = made;
+        char cwd[4096];
+        if (getcwd(cwd, sizeof(cwd)) != nullptr) oldDir = cwd;
+        if (chdir(dir.c_str()) != 0) return;
+        mkdir("cfg", 0755);
+        std::map<std::string, int> values = {{"AudioDevice", 3},
+                                             {"SoundBufferSize", 64},
+                                             {"AudioOutMethod", 0},
+                                             {"AsyncMode", 0},
+                                             {"ShowRealtimeConfigWindow", 0},
+                                             {"WaitForXABufferIsFree", 1},
+                                             {"CacheVagDecode", 0},
+                                             {"Finetune", 0},
+                                             {"ReverbType", 4},
+                                             {"RecOpt", 5},
+                                             {"UpdateBeforeRegisterAccess", 0},
+                                             {"SPUIRQWaitCPUAction", 0},
+                                             {"SPUIRQForceInterruptFlag7", 0}};
+        for (const auto& s : settings)
+            values[s.first] = s.second;
+        FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
+        if (cfg == nullptr) return;
+        for (const auto& v : values)
+            std::fprintf(cfg, "%s = %d\n", v.first.c_str(), v.second);
+        std::fclose(cfg);
+
+        freshLoad = dlopen(SPU_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD) == nullptr;
+        plugin.reset(new Plugin);
+        if (!freshLoad || !plugin->load(SPU_PLUGIN_PATH)) return;
+        plugin->SPUinit();
+        callbackCount() = 0;
+        if (plugin->SPUregisterCallback != nullptr) plugin->SPUregisterCallback(countCallback);
+        ready = plugin->SPUrender != nullptr;
+    }
+
+    ~PluginSession()
+    {
+        if (ready) plugin->SPUshutdown();
+        plugin.reset();
+        if (!oldDir.empty() && chdir(oldDir.c_str()) != 0) std::perror("chdir");
+        if (!dir.empty())
+        {
+            std::remove((dir + "/cfg/spuTalvane.cfg").c_str());
+            rmdir((dir + "/cfg").c_str());
+            rmdir(dir.c_str());
+        }
+    }
+
+    bool ok() const { return ready; }
+    bool fresh() const { return freshLoad; }
+    Plugin& operator*() { return *plugin; }
+    Plugin* operator->() { return plugin.get(); }
+
+  private:
+    std::string dir, oldDir;
+    std::unique_ptr<Plugin> plugin;
+    bool freshLoad = false;
+    bool ready = false;
+};
+} // namespace e2e

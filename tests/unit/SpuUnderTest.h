@@ -1,0 +1,72 @@
+#pragma once
+
+// The plugin's global SPU and output engine as a comparison target, plus a reset that
+// brings every voice's decoder to a known state (earlier tests in the same process
+// leave windows and filter history behind, which key-on and block entry read).
+
+#include "model/RandomTraffic.h"
+#include "plugin/Globals.h"
+#include "reverb/Reverb.h"
+#include "synth/VagBlock.h"
+#include "synth/Voice.h"
+
+#include <cmath>
+
+namespace spu_test
+{
+inline int& callbackCount()
+{
+    static int count = 0;
+    return count;
+}
+
+inline void countCallback()
+{
+    ++callbackCount();
+}
+
+struct GlobalSpu : model::Target
+{
+    void write(uint32_t address, uint16_t value) override { theSPU.writeRegister(address, value); }
+    uint16_t read(uint32_t address) override { return theSPU.readRegister(address); }
+    void dma(const uint16_t* words, int count) override { theSPU.writeDMAMemory(words, count); }
+    void render(int16_t* samples, int frames) override
+    {
+        unsigned long done = 0;
+        while (done < static_cast<unsigned long>(frames))
+            done += theAudioOut.playSounds(samples + 2 * done, frames - done);
+    }
+    int callbackCalls() override { return callbackCount(); }
+};
+
+// Plays silence through every voice for two blocks (zero windows, zero history, zero
+// next pulse), then resets the SPU and sets the configuration statics of `m`.
+inline void resetLike(const model::Spu& m)
+{
+    VagBlock::ConfigCacheVagDecode = 0;
+    Voice::ConfigFinetune = 0;
+    theSPU.init();
+    for (int k = 0; k < 24; ++k)
+    {
+        theSPU.writeRegister(0x1F801C04 + 16 * k, 0x3FFF);
+        theSPU.writeRegister(0x1F801C06 + 16 * k, 0x1000);
+    }
+    theSPU.writeRegister(0x1F801D88, 0xFFFF);
+    theSPU.writeRegister(0x1F801D8A, 0x00FF);
+    short frame[2 * 64];
+    for (int i = 0; i < 64; ++i)
+        theSPU.playSound(frame[2 * i], frame[2 * i + 1]);
+
+    VagBlock::ConfigCacheVagDecode = m.cache ? 1 : 0;
+    Voice::ConfigFinetune = m.finetune;
+    Voice::ConfigFinetuneRate = static_cast<int>(std::pow(2.0, m.finetune / 10.0 / 12.0) * 32767.0);
+    Voice::ConfigSPUIRQForceInterruptFlag7 = m.forceFlag7 ? 1 : 0;
+    Voice::NoiseState = 1;
+    Voice::NoiseCount = 0;
+    Reverb::ConfigReverbType = 0;
+    AudioOut::ConfigSPUIRQWaitCPUAction = 0;
+    theSPU.init();
+    theAudioOut.setexecuteSPUIRQ(countCallback);
+    callbackCount() = 0;
+}
+} // namespace spu_test
