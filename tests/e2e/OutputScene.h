@@ -40,7 +40,8 @@ public:
     std::string file(const std::string& name) const { return path + "/" + name; }
 
     // The thirteen keys; the ones not given keep their defaults.
-    void writeConfig(int audioDevice, int soundBufferSize, int audioOutMethod, int asyncMode = 0) const
+    void writeConfig(int audioDevice, int soundBufferSize, int audioOutMethod, int asyncMode = 0,
+                     int updateBeforeRegisterAccess = 0) const
     {
         EXPECT_EQ(system(("mkdir -p '" + path + "/cfg'").c_str()), 0);
         std::ofstream out(path + "/cfg/spuTalvane.cfg");
@@ -54,7 +55,7 @@ public:
             << "Finetune = 0\n"
             << "ReverbType = 0\n"
             << "RecOpt = 0\n"
-            << "UpdateBeforeRegisterAccess = 0\n"
+            << "UpdateBeforeRegisterAccess = " << updateBeforeRegisterAccess << "\n"
             << "SPUIRQWaitCPUAction = 0\n"
             << "SPUIRQForceInterruptFlag7 = 0\n";
     }
@@ -79,8 +80,9 @@ inline void setUpScene(Plugin& plugin)
         for (int i = 0; i < 7; ++i)
         {
             const unsigned n = static_cast<unsigned>(block * 7 + i);
-            const unsigned char b0 = static_cast<unsigned char>(((n * 3) & 0xF) | (((n * 5 + 7) & 0xF) << 4));
-            const unsigned char b1 = static_cast<unsigned char>(((n * 7 + 1) & 0xF) | (((n * 11 + 3) & 0xF) << 4));
+            // Nibbles 1..15, never 0, so the sound has no silent frames in it.
+            const unsigned char b0 = static_cast<unsigned char>((1 + n * 3 % 15) | ((1 + (n * 5 + 7) % 15) << 4));
+            const unsigned char b1 = static_cast<unsigned char>((1 + (n * 7 + 1) % 15) | ((1 + (n * 11 + 3) % 15) << 4));
             blocks.push_back(static_cast<unsigned short>(b0 | (b1 << 8)));
         }
     }
