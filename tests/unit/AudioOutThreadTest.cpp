@@ -89,7 +89,7 @@ TEST_P(AudioOutThreadTest, PacingRendersWhileStartedAndNotAfterStop)
     if (GetParam() == 2)
         EXPECT_EQ(during, 0u) << "the SPUasync method leaves pacing to the host";
     else
-        EXPECT_GE(during, 200 * 441 / 10 - 441u) << "200 ms are about 8 820 frames";
+        EXPECT_GE(during, 4410u) << "200 ms are about 8 820 frames; a busy machine may delay the last ticks";
 }
 
 TEST_P(AudioOutThreadTest, SecondStartAndSecondStopAreHarmless)
