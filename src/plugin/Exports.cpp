@@ -49,7 +49,11 @@ SPU_EXPORT long SPUinit()
 
 SPU_EXPORT long SPUopen(...)
 {
+    // Inside the section: on an SPUopen while already open the pacing thread reads
+    // these statics as they change.
+    enterCS();
     theConfig.updateConfigValue();
+    leaveCS();
     startAudioOut();
     return 0;
 }
