@@ -185,12 +185,12 @@ SPU_EXPORT void SPUregisterCDDAVolume(void (*)(unsigned short, unsigned short))
 SPU_EXPORT void SPUasync(unsigned long cycles)
 {
     // Only the "SPUasync" method lets the host pace output. Values beyond the three
-    // methods start no thread or timer either, so they are paced here as well.
-    const int method = theConfig.getConfigAudioOutMethod();
-    if (method == 0 || method == 1)
-        return;
+    // methods start no thread or timer either, so they are paced here as well. The
+    // method is read inside the section: the real-time window may change it.
     enterCS();
-    theAudioOut.async(cycles, 0);
+    const int method = theConfig.getConfigAudioOutMethod();
+    if (method != 0 && method != 1)
+        theAudioOut.async(cycles, 0);
     leaveCS();
 }
 
