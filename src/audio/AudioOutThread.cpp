@@ -216,12 +216,18 @@ void stopAudioOutThread()
         return;
     if (runningMethod == MethodTimer)
         stopAudioOutThread_Timer();
-    else
+    else if (runningMethod == MethodThread)
     {
-        if (runningMethod == MethodThread)
-            stopAudioOutThread_Thread();
+        stopAudioOutThread_Thread();
+        // Inside the section: a host thread may be rendering through
+        // SPUreadRegister ("UpdateBeforeRegisterAccess") while the device's ring
+        // is freed. Callers leave the section around a "Thread" stop.
+        enterCS();
         theAudioOut.stop();
+        leaveCS();
     }
+    else
+        theAudioOut.stop(); // the real-time window calls this one inside the section
     runningMethod = MethodNone;
 }
 
