@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 // An output device: a ring of 44100 Hz stereo frames (32-bit cells, left then right)
 // that the output engine fills through lock/unlock at its write cursor while the
 // device's drain plays it from the play cursor (getCurrentPosition).
@@ -25,6 +27,12 @@ public:
     unsigned long getConsumedSamples() const { return consumedSamples; }
 
 protected:
+    // ConfigSoundBufferSize x 256 frames. The configuration file is not range
+    // checked, so the size is held to the dialog's 1..999: a zero or negative size
+    // would leave a ring without frames (a division by zero in its clock).
+    static unsigned int configuredRingFrames();
+
     unsigned int bufferSamples;
-    unsigned int consumedSamples;
+    // Added to by the drain's thread, read by others.
+    std::atomic<unsigned int> consumedSamples;
 };

@@ -1,10 +1,46 @@
 #include "audio/AudioOut.h"
 
+#include "audio/AudioDeviceOss.h"
+#include "audio/AudioDeviceSdl.h"
+#include "audio/AudioOutThread.h"
+#include "audio/CriticalSection.h"
 #include "plugin/Globals.h"
+
+#include <cstdint>
+#include <cstring>
+#include <ctime>
 
 int AudioOut::ConfigAudioDevice = 0;
 int AudioOut::ConfigAsyncMode = 0;
 int AudioOut::ConfigSPUIRQWaitCPUAction = 0;
+
+namespace
+{
+const uint32_t CyclesPerSecond = 33868800; // 768 x 44100
+const double NominalFramesPerCycle = 1.0 / 768;
+const int SampleRate = 44100;
+
+enum AsyncMode
+{
+    AsyncSimple = 0,
+    AsyncWait = 1,
+    AsyncSmooth = 2
+};
+
+// Process-wide bookkeeping of the wall-clock pacing and the Smooth controller; it
+// survives stop/start on purpose.
+double smoothSampleRate = 44100.0;
+bool lastTickCountSet = false;
+uint32_t lastTickCount = 0;
+uint32_t elapsedMilliSeconds = 0;
+uint32_t renderedCycles = 0;
+
+// One call of updateBuffer accounts at most one second of wall clock. A longer
+// idle gap (output stopped, waiting for the CPU, a suspended machine) could not be
+// queued anyway, and the cap keeps the millisecond and cycle counts far from their
+// 32-bit limits: the bookkeeping folds back one second per call.
+const int32_t MaxMilliSecondsPerUpdate = 1000;
+} // namespace
 
 AudioOut::AudioOut()
     : device(nullptr), playing(false), executeSPUIRQ(nullptr), spuIRQCount(0), waitCPUAction(false),
@@ -12,7 +48,215 @@ AudioOut::AudioOut()
 {
 }
 
-AudioOut::~AudioOut() {}
+AudioOut::~AudioOut()
+{
+    delete device;
+}
+
+double AudioOut::getSmoothSampleRate()
+{
+    return smoothSampleRate;
+}
+
+bool AudioOut::init()
+{
+    // "DirectSound" and "WaveMapper" belong to another platform: OSS stands in.
+    if (ConfigAudioDevice == 1)
+        return init(new AudioDeviceSdl);
+    return init(new AudioDeviceOss);
+}
+
+bool AudioOut::init(AudioDevice* outputDevice)
+{
+    delete device;
+    device = outputDevice;
+    return device->init();
+}
+
+bool AudioOut::close()
+{
+    if (device == nullptr)
+        return false;
+    const bool result = device->close();
+    delete device;
+    device = nullptr;
+    return result;
+}
+
+bool AudioOut::start()
+{
+    if (device == nullptr)
+        return false;
+    pendingCycles = 0;
+    playing = true;
+    const bool result = device->start();
+    writePosition = static_cast<unsigned int>(device->getBufferSamples() / 2);
+    return result;
+}
+
+bool AudioOut::stop()
+{
+    playing = false;
+    if (device == nullptr)
+        return false;
+    return device->stop();
+}
+
+void AudioOut::updateBuffer()
+{
+    if (!playing || (ConfigSPUIRQWaitCPUAction != 0 && waitCPUAction))
+        return;
+
+    const uint32_t now = static_cast<uint32_t>(GetTickCount());
+    if (!lastTickCountSet)
+    {
+        lastTickCount = now;
+        lastTickCountSet = true;
+    }
+    // A wall clock set back counts as no time; a gap longer than the cap as the cap.
+    int32_t step = static_cast<int32_t>(now - lastTickCount);
+    lastTickCount = now;
+    if (step < 0)
+        step = 0;
+    if (step > MaxMilliSecondsPerUpdate)
+        step = MaxMilliSecondsPerUpdate;
+    elapsedMilliSeconds += static_cast<uint32_t>(step);
+
+    const uint32_t total = static_cast<uint32_t>(static_cast<uint64_t>(elapsedMilliSeconds) * CyclesPerSecond / 1000);
+    async(total - renderedCycles, 0);
+    renderedCycles = total;
+    if (renderedCycles > CyclesPerSecond)
+    {
+        renderedCycles -= CyclesPerSecond;
+        elapsedMilliSeconds -= 1000;
+    }
+}
+
+void AudioOut::async(unsigned long cycles, long minSamples)
+{
+    if (!playing || device == nullptr)
+        return;
+
+    const int size = static_cast<int>(device->getBufferSamples());
+    const int half = size / 2;
+    const int quarter = size / 4;
+
+    int freeFrames = static_cast<int>(device->getCurrentPosition()) - static_cast<int>(writePosition);
+    if (freeFrames < 0)
+        freeFrames += size;
+
+    // The cycles owed are held to one ring's worth at the nominal rate: more could
+    // never be queued, and a host reporting hours at once must not cost hours of
+    // rendering (nor overflow the 32-bit count). Below that the count is exact.
+    const int64_t maxPendingCycles = static_cast<int64_t>(size) * 768;
+    const int64_t accepted = cycles < static_cast<unsigned long>(maxPendingCycles)
+                                 ? static_cast<int64_t>(cycles)
+                                 : maxPendingCycles;
+    int64_t pending = pendingCycles + accepted;
+    if (pending > maxPendingCycles)
+        pending = maxPendingCycles;
+    pendingCycles = static_cast<int>(pending);
+
+    // Positive: less than half the ring queued; negative: more.
+    const int excess = freeFrames - half;
+    int write = static_cast<int>(writePosition);
+
+    switch (ConfigAsyncMode)
+    {
+    case AsyncSimple:
+        if (excess < -quarter || excess > quarter)
+        {
+            write += excess;
+            freeFrames -= excess;
+        }
+        break;
+    case AsyncWait:
+        if (excess < 0)
+        {
+            // Let the device play the surplus first.
+            const int surplus = -excess;
+            timespec delay;
+            delay.tv_sec = surplus / SampleRate;
+            delay.tv_nsec = static_cast<long>(static_cast<int64_t>(surplus % SampleRate) * 1000000000 / SampleRate);
+            nanosleepStrict(&delay);
+            freeFrames -= excess;
+        }
+        else if (excess > quarter)
+        {
+            writeSilence(excess);
+            write += excess;
+            freeFrames -= excess;
+        }
+        break;
+    case AsyncSmooth:
+        if (excess < -quarter)
+        {
+            write += excess + quarter;
+            freeFrames -= excess + quarter;
+        }
+        else if (excess > quarter)
+        {
+            writeSilence(excess - quarter);
+            write += excess - quarter;
+            freeFrames -= excess - quarter;
+        }
+        break;
+    default:
+        break;
+    }
+
+    double framesPerCycle = NominalFramesPerCycle;
+    if (ConfigAsyncMode == AsyncSmooth)
+    {
+        // Proportional-integral control of the output rate towards half a ring queued.
+        smoothSampleRate += (accepted / static_cast<double>(CyclesPerSecond)) * excess * 10 * 10;
+        framesPerCycle = (smoothSampleRate + 14.0 * excess) / CyclesPerSecond;
+    }
+
+    if (write < 0)
+        write += size;
+    if (write >= size)
+        write -= size;
+    writePosition = static_cast<unsigned int>(write);
+
+    // Converted with bounds: the Smooth rate may be far off, and nothing beyond half
+    // a ring is ever rendered at once.
+    const double wanted = pendingCycles * framesPerCycle;
+    long frames = wanted >= half ? half : (wanted <= 0 ? 0 : static_cast<long>(wanted));
+    if (frames < minSamples)
+        frames = minSamples;
+    if (frames <= 0)
+        return;
+    if (frames > freeFrames)
+        frames = freeFrames;
+    if (frames > half)
+        frames = half;
+    if (frames <= 0)
+        return;
+
+    short* target = static_cast<short*>(device->lock(writePosition, static_cast<unsigned long>(frames)));
+    const unsigned long rendered = playSounds(target, static_cast<unsigned long>(frames));
+    device->unlock();
+    device->signal();
+
+    // Frames forced by minSamples at a rate of zero or below consumed no time.
+    if (framesPerCycle > 0)
+    {
+        const double left = pendingCycles - rendered / framesPerCycle;
+        pendingCycles = left < -maxPendingCycles ? static_cast<int>(-maxPendingCycles) : static_cast<int>(left);
+    }
+    writePosition += static_cast<unsigned int>(rendered);
+    if (writePosition >= static_cast<unsigned int>(size))
+        writePosition -= size;
+}
+
+void AudioOut::writeSilence(int frames)
+{
+    void* target = device->lock(writePosition, static_cast<unsigned long>(frames));
+    std::memset(target, 0, static_cast<size_t>(frames) * 4);
+    device->unlock();
+    device->signal();
+}
 
 // Renders frames into buffer (left, right interleaved). After each frame the SPU's
 // interrupt hits are collected and delivered; with ConfigSPUIRQWaitCPUAction on, a

@@ -20,7 +20,10 @@ public:
     AudioOut();
     virtual ~AudioOut();
 
+    // Creates the configured device (1 SDL, every other index OSS) and initialises it.
     bool init();
+    // The same with a device given by the caller; the engine takes ownership.
+    bool init(AudioDevice* outputDevice);
     bool close();
     bool start();
     bool stop();
@@ -38,10 +41,14 @@ public:
     AudioDevice* getDevice() const { return device; }
     unsigned long getWritePosition() const { return writePosition; }
     int getPendingCycles() const { return pendingCycles; }
+    static double getSmoothSampleRate();
 
 private:
     AudioOut(const AudioOut&) = delete;
     AudioOut& operator=(const AudioOut&) = delete;
+
+    // Writes frames of silence at the write cursor (the Wait and Smooth top-ups).
+    void writeSilence(int frames);
 
     AudioDevice* device;
     bool playing;

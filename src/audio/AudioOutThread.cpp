@@ -1,9 +1,255 @@
 #include "audio/AudioOutThread.h"
 
-void startAudioOut() {}
+#include "audio/CriticalSection.h"
+#include "plugin/Globals.h"
 
-void stopAudioOut() {}
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 
-void startAudioOutThread() {}
+namespace
+{
+enum AudioOutMethod
+{
+    MethodThread = 0,
+    MethodTimer = 1,
+    MethodSPUasync = 2
+};
+const int MethodNone = -1;
 
-void stopAudioOutThread() {}
+pthread_t hAudioOutThread;
+// Only a pacing thread that was created is joined.
+bool audioOutThreadCreated = false;
+std::atomic<bool> bAudioOutThreadStop(true);
+
+timer_t m_hTimer;
+bool timerCreated = false;
+struct sigaction sigactOrg;
+// The host's own SIGALRM disposition, put back when the library is unloaded.
+bool sigalrmHandlerInstalled = false;
+// Raised while the timer paces the engine. A SIGALRM still queued when the timer
+// is deleted, or one the host raises later, then finds the handler idle.
+std::atomic<bool> timerPacing(false);
+
+pthread_t hRealtimeConfigThread;
+bool realtimeConfigThreadCreated = false;
+
+// The method whose pacing runs (MethodNone while the engine is stopped), so that
+// stop undoes what start did even if the configuration changed meanwhile, and a
+// second start or stop does nothing.
+int runningMethod = MethodNone;
+// Between startAudioOut and stopAudioOut: SPUopen twice or SPUclose alone is harmless.
+bool audioOutOpen = false;
+
+void* AudioOutThreadMain_Thread(void*)
+{
+    while (!bAudioOutThreadStop)
+    {
+        timespec delay = {0, 1000000};
+        timespec remainder;
+        if (nanosleep(&delay, &remainder) != 0)
+            nanosleep(&remainder, nullptr);
+        enterCS();
+        theAudioOut.updateBuffer();
+        leaveCS();
+    }
+    return nullptr;
+}
+
+void startAudioOutThread_Thread()
+{
+    bAudioOutThreadStop = false;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    const int result = pthread_create(&hAudioOutThread, &attr, AudioOutThreadMain_Thread, nullptr);
+    pthread_attr_destroy(&attr);
+    audioOutThreadCreated = result == 0;
+    if (!audioOutThreadCreated)
+    {
+        errno = result;
+        perror("pthread_create(&hAudioOutThread, &attr, AudioOutThreadMain_Thread, NULL)");
+    }
+}
+
+void stopAudioOutThread_Thread()
+{
+    bAudioOutThreadStop = true;
+    // Outside the critical section: the thread needs it to finish its iteration.
+    if (audioOutThreadCreated)
+        pthread_join(hAudioOutThread, nullptr);
+    audioOutThreadCreated = false;
+}
+
+void onAudioOutTimer(int)
+{
+    // Another thread inside the section: drop the tick rather than wait for the
+    // mutex in a signal handler; the next tick renders the elapsed span.
+    if (bInCS || !timerPacing)
+        return;
+    const int savedErrno = errno;
+    enterCS();
+    theAudioOut.updateBuffer();
+    leaveCS();
+    errno = savedErrno;
+}
+
+void startAudioOutThread_Timer()
+{
+    bInCS = false;
+    struct sigaction act = {};
+    act.sa_handler = onAudioOutTimer;
+    sigemptyset(&act.sa_mask);
+    act.sa_flags = 0;
+    // Only the first installation saves a disposition: later ones would save our own.
+    struct sigaction previous;
+    if (sigaction(SIGALRM, &act, &previous) != 0)
+        perror("startAudioOutThread_Timer() sigaction(SIGVTALRM, &act, &sigactOrg)");
+    else if (!sigalrmHandlerInstalled)
+    {
+        sigactOrg = previous;
+        sigalrmHandlerInstalled = true;
+    }
+
+    timerPacing = true;
+    timerCreated = timer_create(CLOCK_REALTIME, nullptr, &m_hTimer) == 0;
+    if (!timerCreated)
+    {
+        perror("timer_create(CLOCK_REALTIME, NULL, &m_hTimer)");
+        return;
+    }
+    itimerspec it;
+    it.it_value.tv_sec = 0;
+    it.it_value.tv_nsec = 10000000;
+    it.it_interval = it.it_value;
+    if (timer_settime(m_hTimer, 0, &it, nullptr) != 0)
+        perror("timer_settime(m_hTimer, 0, &it, NULL)");
+}
+
+void stopAudioOutThread_Timer()
+{
+    enterCS();
+    timerPacing = false;
+    if (timerCreated && timer_delete(m_hTimer) != 0)
+        perror("timer_delete(m_hTimer)");
+    timerCreated = false;
+    theAudioOut.stop();
+    leaveCS();
+}
+
+// The handler stays installed while the library is loaded; once it is unloaded the
+// handler's code is gone, so the host's own disposition comes back.
+struct RestoreSigalrm
+{
+    ~RestoreSigalrm()
+    {
+        if (sigalrmHandlerInstalled)
+            sigaction(SIGALRM, &sigactOrg, nullptr);
+    }
+} restoreSigalrm;
+
+void* RealtimeConfigWindowThread(void*)
+{
+    theConfig.showRealtimeConfigDialog();
+    return nullptr;
+}
+
+void startRealtimeConfigWindow()
+{
+    if (theConfig.getConfigShowRealtimeConfigWindow() == 0)
+        return;
+    // The base class clears the window's two state flags.
+    theConfig.Config::showRealtimeConfigDialog();
+    realtimeConfigThreadCreated = pthread_create(&hRealtimeConfigThread, nullptr, RealtimeConfigWindowThread, nullptr) == 0;
+}
+
+void stopRealtimeConfigWindow()
+{
+    if (!realtimeConfigThreadCreated)
+        return;
+    theConfig.destroyRealtimeConfigDialog();
+    pthread_join(hRealtimeConfigThread, nullptr);
+    realtimeConfigThreadCreated = false;
+}
+} // namespace
+
+void startAudioOut()
+{
+    if (audioOutOpen)
+        return;
+    audioOutOpen = true;
+    theAudioOut.init();
+    startAudioOutThread();
+    startRealtimeConfigWindow();
+}
+
+void stopAudioOut()
+{
+    if (!audioOutOpen)
+        return;
+    stopRealtimeConfigWindow();
+    stopAudioOutThread();
+    theAudioOut.close();
+    audioOutOpen = false;
+}
+
+void startAudioOutThread()
+{
+    if (runningMethod != MethodNone)
+        return;
+    theAudioOut.start();
+    const int method = theConfig.getConfigAudioOutMethod();
+    if (method == MethodThread)
+        startAudioOutThread_Thread();
+    else if (method == MethodTimer)
+        startAudioOutThread_Timer();
+    runningMethod = method == MethodThread || method == MethodTimer ? method : MethodSPUasync;
+}
+
+void stopAudioOutThread()
+{
+    if (runningMethod == MethodNone)
+        return;
+    if (runningMethod == MethodTimer)
+        stopAudioOutThread_Timer();
+    else if (runningMethod == MethodThread)
+    {
+        stopAudioOutThread_Thread();
+        // Inside the section: a host thread may be rendering through
+        // SPUreadRegister ("UpdateBeforeRegisterAccess") while the device's ring
+        // is freed. Callers leave the section around a "Thread" stop.
+        enterCS();
+        theAudioOut.stop();
+        leaveCS();
+    }
+    else
+        theAudioOut.stop(); // the real-time window calls this one inside the section
+    runningMethod = MethodNone;
+}
+
+int nanosleepStrict(const timespec* delay)
+{
+    const bool root = geteuid() == 0;
+    const pthread_t self = pthread_self();
+    int policy = SCHED_OTHER;
+    sched_param saved = {};
+    int result = 0;
+    if (root)
+    {
+        pthread_getschedparam(self, &policy, &saved);
+        sched_param fifo = {};
+        fifo.sched_priority = 1;
+        result = pthread_setschedparam(self, SCHED_FIFO, &fifo);
+    }
+    timespec remainder;
+    result = nanosleep(delay, &remainder);
+    if (result != 0)
+        result = nanosleep(&remainder, nullptr);
+    if (root)
+        result = pthread_setschedparam(self, policy, &saved);
+    return result;
+}

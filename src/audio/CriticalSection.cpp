@@ -10,7 +10,6 @@ std::atomic<bool> bInCS(false);
 namespace
 {
 sigset_t sigMask;
-sigset_t sigMaskOrg;
 // Statically initialised as well, so that a host calling an export before SPUinit
 // finds a usable mutex rather than an uninitialised one.
 pthread_mutex_t mutexCS = PTHREAD_MUTEX_INITIALIZER;
@@ -38,6 +37,9 @@ void deleteCS()
 void enterCS()
 {
     bInCS = true;
+    // The previous mask is never read back; kept per call, since a shared copy would
+    // be written by every thread entering at once.
+    sigset_t sigMaskOrg;
     if (sigprocmask(SIG_BLOCK, &sigMask, &sigMaskOrg) != 0)
         perror("enterCS() sigprocmask(SIG_BLOCK, &sigMask, &sigMaskOrg)");
     pthread_mutex_lock(&mutexCS);

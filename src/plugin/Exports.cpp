@@ -3,6 +3,7 @@
 // the CPU has acted where the host touched registers or DMA, and forwards to the
 // global objects.
 
+#include "audio/AudioOutThread.h"
 #include "audio/CriticalSection.h"
 #include "plugin/Freeze.h"
 #include "plugin/Globals.h"
@@ -48,7 +49,12 @@ SPU_EXPORT long SPUinit()
 
 SPU_EXPORT long SPUopen(...)
 {
+    // Inside the section: on an SPUopen while already open the pacing thread reads
+    // these statics as they change.
+    enterCS();
     theConfig.updateConfigValue();
+    leaveCS();
+    startAudioOut();
     return 0;
 }
 
@@ -59,6 +65,7 @@ SPU_EXPORT long SPUclose()
     enterCS();
     stopRecording();
     leaveCS();
+    stopAudioOut();
     return 0;
 }
 
@@ -102,6 +109,9 @@ SPU_EXPORT unsigned short SPUreadRegister(unsigned long address)
     if (theRecord != nullptr)
         theRecord->logREGread(address);
     theAudioOut.CPUaction();
+    // At least one frame, so that the voice state read back is current.
+    if (theConfig.getConfigUpdateBeforeRegisterAccess() != 0)
+        theAudioOut.async(0, 1);
     const unsigned short value = theSPU.readRegister(address);
     leaveCS();
     return value;
@@ -172,8 +182,16 @@ SPU_EXPORT void SPUregisterCDDAVolume(void (*)(unsigned short, unsigned short))
     leaveCS();
 }
 
-SPU_EXPORT void SPUasync(unsigned long)
+SPU_EXPORT void SPUasync(unsigned long cycles)
 {
+    // Only the "SPUasync" method lets the host pace output. Values beyond the three
+    // methods start no thread or timer either, so they are paced here as well. The
+    // method is read inside the section: the real-time window may change it.
+    enterCS();
+    const int method = theConfig.getConfigAudioOutMethod();
+    if (method != 0 && method != 1)
+        theAudioOut.async(cycles, 0);
+    leaveCS();
 }
 
 SPU_EXPORT void SPUupdate()

@@ -1,0 +1,167 @@
+#pragma once
+
+// Helpers for the live-output tests: a scratch working directory with a
+// configuration file, a scene that keeps one voice sounding, and the comparison of
+// what a device captured with what SPUrender gives for the same scene.
+
+#include "spuhost/Plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace outputscene
+{
+// A fresh directory that becomes the working directory (the plugin reads
+// "./cfg/spuTalvane.cfg" from there); removed with its files afterwards.
+class ScratchDir
+{
+public:
+    ScratchDir()
+    {
+        char pattern[] = "/tmp/spuoutXXXXXX";
+        path = mkdtemp(pattern);
+        char* cwd = getcwd(nullptr, 0);
+        previous = cwd;
+        std::free(cwd);
+        EXPECT_EQ(chdir(path.c_str()), 0);
+    }
+    ~ScratchDir()
+    {
+        EXPECT_EQ(chdir(previous.c_str()), 0);
+        const std::string command = "rm -rf '" + path + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+    std::string file(const std::string& name) const { return path + "/" + name; }
+
+    // The thirteen keys; the ones not given keep their defaults.
+    void writeConfig(int audioDevice, int soundBufferSize, int audioOutMethod, int asyncMode = 0,
+                     int updateBeforeRegisterAccess = 0) const
+    {
+        EXPECT_EQ(system(("mkdir -p '" + path + "/cfg'").c_str()), 0);
+        std::ofstream out(path + "/cfg/spuTalvane.cfg");
+        out << "AudioDevice = " << audioDevice << "\n"
+            << "SoundBufferSize = " << soundBufferSize << "\n"
+            << "AudioOutMethod = " << audioOutMethod << "\n"
+            << "AsyncMode = " << asyncMode << "\n"
+            << "ShowRealtimeConfigWindow = 0\n"
+            << "WaitForXABufferIsFree = 0\n"
+            << "CacheVagDecode = 0\n"
+            << "Finetune = 0\n"
+            << "ReverbType = 0\n"
+            << "RecOpt = 0\n"
+            << "UpdateBeforeRegisterAccess = " << updateBeforeRegisterAccess << "\n"
+            << "SPUIRQWaitCPUAction = 0\n"
+            << "SPUIRQForceInterruptFlag7 = 0\n";
+    }
+
+private:
+    std::string path;
+    std::string previous;
+};
+
+// Two ADPCM blocks at byte 0x1000 looping forever, played by voice 0 at 44.1 kHz
+// with a fast attack, so the output is never silent once the voice runs.
+inline void setUpScene(Plugin& plugin)
+{
+    plugin.SPUwriteRegister(0x1F801DAA, 0xC000); // SPU on, unmuted
+    plugin.SPUwriteRegister(0x1F801DA6, 0x0200); // transfer address: byte 0x1000
+    std::vector<unsigned short> blocks;
+    // Block 0: loop start; block 1: loop end, repeat. Shift 2, no filter.
+    const unsigned char flags[2] = {0x04, 0x03};
+    for (int block = 0; block < 2; ++block)
+    {
+        blocks.push_back(static_cast<unsigned short>(0x02 | (flags[block] << 8)));
+        for (int i = 0; i < 7; ++i)
+        {
+            const unsigned n = static_cast<unsigned>(block * 7 + i);
+            // Nibbles 1..15, never 0, so the sound has no silent frames in it.
+            const unsigned char b0 = static_cast<unsigned char>((1 + n * 3 % 15) | ((1 + (n * 5 + 7) % 15) << 4));
+            const unsigned char b1 = static_cast<unsigned char>((1 + (n * 7 + 1) % 15) | ((1 + (n * 11 + 3) % 15) << 4));
+            blocks.push_back(static_cast<unsigned short>(b0 | (b1 << 8)));
+        }
+    }
+    plugin.SPUwriteDMAMem(blocks.data(), static_cast<int>(blocks.size()));
+
+    plugin.SPUwriteRegister(0x1F801D80, 0x3FFF); // main volume
+    plugin.SPUwriteRegister(0x1F801D82, 0x3FFF);
+    plugin.SPUwriteRegister(0x1F801C00, 0x3FFF); // voice 0 volume
+    plugin.SPUwriteRegister(0x1F801C02, 0x2FFF);
+    plugin.SPUwriteRegister(0x1F801C04, 0x1000); // pitch: 44.1 kHz
+    plugin.SPUwriteRegister(0x1F801C06, 0x0200); // start address
+    plugin.SPUwriteRegister(0x1F801C08, 0x00FF); // fastest attack, no decay
+    plugin.SPUwriteRegister(0x1F801C0A, 0x0000); // sustain held
+    plugin.SPUwriteRegister(0x1F801D88, 0x0001); // key on voice 0
+}
+
+// SPUrender of the same scene from SPUinit on, as S16LE stereo frames.
+inline std::vector<unsigned int> renderScene(Plugin& plugin, size_t frames)
+{
+    plugin.SPUinit();
+    setUpScene(plugin);
+    std::vector<unsigned int> out(frames);
+    for (size_t done = 0; done < frames;)
+    {
+        const size_t chunk = frames - done < 4096 ? frames - done : 4096;
+        plugin.SPUrender(reinterpret_cast<short*>(out.data() + done), chunk * 4);
+        done += chunk;
+    }
+    plugin.SPUshutdown();
+    return out;
+}
+
+inline std::vector<unsigned int> readFrames(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<unsigned int> frames(bytes.size() / 4);
+    for (size_t i = 0; i < frames.size(); ++i)
+    {
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data()) + 4 * i;
+        frames[i] = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<unsigned int>(b[3]) << 24);
+    }
+    return frames;
+}
+
+inline size_t firstSound(const std::vector<unsigned int>& frames)
+{
+    size_t i = 0;
+    while (i < frames.size() && frames[i] == 0)
+        ++i;
+    return i;
+}
+
+// What a device captured must be silence (at least the queued start silence), then
+// exactly the frames SPUrender gives, up to the last sounding frame (output stops
+// with silence). Returns the number of frames compared.
+inline size_t expectCaptureMatchesRender(Plugin& plugin, const std::vector<unsigned int>& captured,
+                                         size_t queuedSilence)
+{
+    const size_t start = firstSound(captured);
+    EXPECT_LT(start, captured.size()) << "nothing but silence was captured";
+    if (start >= captured.size())
+        return 0;
+    size_t end = captured.size();
+    while (end > start && captured[end - 1] == 0)
+        --end;
+    const std::vector<unsigned int> reference = renderScene(plugin, end - start + 4096);
+    const size_t offset = firstSound(reference);
+    EXPECT_GE(start, queuedSilence + offset) << "sound began before the queued silence was played";
+    for (size_t i = start; i < end; ++i)
+    {
+        const unsigned int expected = reference[i - start + offset];
+        if (captured[i] != expected)
+        {
+            ADD_FAILURE() << "captured frame " << i << " (" << (i - start) << " after the first sound) is "
+                          << std::hex << captured[i] << ", SPUrender gives " << expected;
+            return i - start;
+        }
+    }
+    return end - start;
+}
+} // namespace outputscene
