@@ -20,3 +20,13 @@ echo
 echo "== The demo tune (demo/demo.script with demo/instruments.adpcm), rendered by the plugin"
 build/spuhost render build/libspuTalvane.so --demo --wav demo.wav
 echo "Listen to it: $(pwd)/demo.wav (for example: aplay demo.wav)"
+
+# Live, as an emulator plays it: through the configured device (OSS by default)
+# when the machine has one.
+if [ -c /dev/dsp ]; then
+    echo
+    echo "== Playing the demo tune live through /dev/dsp"
+    build/spuhost play build/libspuTalvane.so --demo
+else
+    echo "(No /dev/dsp here, so the demo is not played live; 'build/spuhost play build/libspuTalvane.so --demo' plays it where a device exists.)"
+fi

@@ -12,3 +12,6 @@ scripts/build.sh build
 echo "== Build and test with address and undefined-behaviour sanitizers"
 scripts/build.sh build-asan -DSPU_SANITIZE=address,undefined -DSPU_BUILD_BENCH=OFF
 (cd build-asan && ctest --output-on-failure -j2)
+
+echo "== Build and run the threading tests with ThreadSanitizer"
+scripts/tsan-threads.sh build-tsan

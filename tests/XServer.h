@@ -24,38 +24,16 @@ class XServer
 {
 public:
     // Starts Xvfb; false (with the reason in *error) when it does not come up.
+    // Display numbers are taken from this process's id rather than the lowest
+    // free one: tests run in parallel, and a server that is shutting down removes
+    // its socket late, which would pull the floor from under a new server that
+    // just took over its number.
     bool start(std::string* error)
     {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return fail(error, "pipe() failed");
-        pid = fork();
-        if (pid == 0)
-        {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p = {fds[0], POLLIN, 0};
-        char c;
-        while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        if (number.empty())
-        {
-            stop();
-            return fail(error, "Xvfb did not start (is the xvfb package installed?)");
-        }
-        display = ":" + number;
-        setenv("DISPLAY", display.c_str(), 1);
-        return true;
+        for (int attempt = 0; attempt < 20; ++attempt)
+            if (startOn(100 + (getpid() * 7 + attempt) % 900))
+                return true;
+        return fail(error, "Xvfb did not start (is the xvfb package installed?)");
     }
 
     void stop()
@@ -73,6 +51,43 @@ public:
     std::string display;
 
 private:
+    bool startOn(int number)
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        pid = fork();
+        if (pid == 0)
+        {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            const std::string name = ":" + std::to_string(number);
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+                   "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        // The server writes its number once it accepts connections; it exits
+        // without writing when the number is taken.
+        std::string written;
+        pollfd p = {fds[0], POLLIN, 0};
+        char c;
+        while (poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n')
+            written += c;
+        close(fds[0]);
+        if (written.empty())
+        {
+            stop();
+            return false;
+        }
+        display = ":" + written;
+        setenv("DISPLAY", display.c_str(), 1);
+        return true;
+    }
+
     static bool fail(std::string* error, const char* text)
     {
         *error = text;
