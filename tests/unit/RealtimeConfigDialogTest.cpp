@@ -5,6 +5,7 @@
 #include "XServer.h"
 
 #include "audio/AudioDevice.h"
+#include "audio/AudioOutThread.h"
 #include "audio/CriticalSection.h"
 #include "config/ConfigDialog.h"
 #include "config/ConfigLinux.h"
@@ -387,6 +388,9 @@ TEST_F(RealtimeConfigDialogProcTest, BufferSizeReachesTheDeviceStatic)
     RealtimeConfigDialogProc(pflBufferSize, nullptr);
     EXPECT_EQ(AudioDevice::ConfigSoundBufferSize, 100);
     EXPECT_EQ(theConfig.SoundBufferSize, 100);
+    // The restart started the pacing of the configured method; stop it before the
+    // engine it drives is destroyed at exit.
+    stopAudioOutThread();
 }
 
 TEST_F(RealtimeConfigDialogProcTest, AudioOutMethodChangeTogglesWidgetsAndApplies)
