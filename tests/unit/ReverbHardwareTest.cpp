@@ -169,33 +169,42 @@ TEST_F(HardwareFixture, CurrentAddressWrapsToStart)
 }
 
 // Loud sends: the average of the two sends and the products of the reflection step
-// wrap to 32 bits as 32-bit hardware arithmetic does, instead of saturating.
+// wrap to 32 bits as 32-bit hardware arithmetic does, instead of saturating. The four
+// reflection writes go to separate units (offsets 0, 1, 2, 3) so each side is seen.
+namespace
+{
+void loudReflection(HardwareFixture& f, int send, int expected)
+{
+    f.regs[30] = f.regs[31] = 0x7FFF;
+    f.regs[2] = 0x7FFF;
+    f.regs[11] = 1;
+    f.regs[18] = 2;
+    f.regs[19] = 3;
+    f.reverb->setReverb(f.regs);
+    f.reverb->setStartAddress(0x1000);
+    for (int i = 0; i < 2; ++i)
+    {
+        int l = send, r = send;
+        f.call(l, r);
+    }
+    // Written one word on from the current address 0x4000.
+    EXPECT_EQ(expected, static_cast<short>(f.ram[0x4001])) << "same left";
+    EXPECT_EQ(expected, static_cast<short>(f.ram[0x4005])) << "same right";
+    EXPECT_EQ(expected, static_cast<short>(f.ram[0x4009])) << "cross left";
+    EXPECT_EQ(expected, static_cast<short>(f.ram[0x400D])) << "cross right";
+}
+} // namespace
+
 TEST_F(HardwareFixture, LoudSendSumWrapsToThirtyTwoBits)
 {
-    regs[30] = regs[31] = 0x7FFF;
-    regs[2] = 0x7FFF;
-    reverb->setReverb(regs);
-    reverb->setStartAddress(0x1000);
-    int l = INT32_MAX, r = INT32_MAX;
-    call(l, r);
-    l = r = INT32_MAX;
-    call(l, r);
     // (0x7FFFFFFF + 0x7FFFFFFF) wraps to -2, halved -1; -1 (*) 0x7FFF = -1, twice.
-    EXPECT_EQ(-1, static_cast<short>(ram[0x4001]));
+    loudReflection(*this, INT32_MAX, -1);
 }
 
 TEST_F(HardwareFixture, LoudSendProductWrapsToThirtyTwoBits)
 {
-    regs[30] = regs[31] = 0x7FFF;
-    regs[2] = 0x7FFF;
-    reverb->setReverb(regs);
-    reverb->setStartAddress(0x1000);
-    int l = 0x20000, r = 0x20000;
-    call(l, r);
-    l = r = 0x20000;
-    call(l, r);
     // 0x20000 x 0x7FFF = 0xFFFE0000 wraps to -0x20000; >> 15 gives -4; -4 (*) 0x7FFF = -4.
-    EXPECT_EQ(-4, static_cast<short>(ram[0x4001]));
+    loudReflection(*this, 0x20000, -4);
 }
 
 TEST_F(HardwareFixture, RegisterWriteKeepsHalfRateStateAndAddresses)
