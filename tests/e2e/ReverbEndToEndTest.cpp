@@ -3,8 +3,8 @@
 // and control bit 7 written through SPUwriteRegister, the algorithm chosen with the
 // "ReverbType" key of ./cfg/spuTalvane.cfg, frames pulled with SPUrender.
 //
-// Every scene runs in a child process that loads the plugin afresh, because the
-// hardware model's half-rate phase lives as long as the library. With the main
+// Every scene runs in a child process that loads its own copy of the plugin, because
+// the hardware model's half-rate phase lives as long as the library. With the main
 // volume register at 0x4000 (fixed -0x4000) the mixer outputs exactly minus the main
 // sum, so the same voices rendered with the reverb off give the send; the plain model
 // in tests/model then predicts every frame with the reverb on.
@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -99,8 +100,17 @@ int playScene(const Scene& scene, const std::string& dir, int fd)
     if (chdir(dir.c_str()) != 0)
         return 2;
     writeConfig(dir, scene.selector);
+    // A private copy of the library: should this process have loaded the plugin
+    // already (other tests of the program), dlopen of the same path would hand back
+    // that instance with its state.
+    const std::string copy = dir + "/libspuTalvane-scene.so";
+    {
+        std::ifstream in(SPU_PLUGIN_PATH, std::ios::binary);
+        std::ofstream out(copy, std::ios::binary);
+        out << in.rdbuf();
+    }
     Plugin plugin;
-    if (!plugin.load(SPU_PLUGIN_PATH) || plugin.SPUrender == nullptr)
+    if (!plugin.load(copy) || plugin.SPUrender == nullptr)
         return 3;
     plugin.SPUinit();
     auto reg = [&](unsigned long offset, unsigned short value) { plugin.SPUwriteRegister(Window + offset, value); };
@@ -183,6 +193,7 @@ Result runScene(const Scene& scene)
     int status = 0;
     waitpid(pid, &status, 0);
     std::remove((dir + "/cfg/spuTalvane.cfg").c_str());
+    std::remove((dir + "/libspuTalvane-scene.so").c_str());
     rmdir((dir + "/cfg").c_str());
     rmdir(dir.c_str());
 
