@@ -137,7 +137,7 @@ struct EchoModel
 struct TimidityModel
 {
     // Integer twins of the level constants, worked out by hand (value x 256, truncated).
-    static const int INP = 140, LPF_LEV = 115, LPF_INP = 140, WIDTH = 32, HPF = 179, FBK = 230, NMIX = 217,
+    static constexpr int INP = 140, LPF_LEV = 115, LPF_INP = 140, WIDTH = 32, HPF = 179, FBK = 230, NMIX = 217,
                      EPF_LEV = 102, EPF_INP = 128;
     std::vector<int32_t> bufL[4], bufR[4];
     int len[4] = {1, 1, 1, 1}, pos[4] = {0, 0, 0, 0};
@@ -191,7 +191,7 @@ struct TimidityModel
 
 struct CombBankModel
 {
-    static const int LineCap = 8192; // lengths above the line are clamped to it
+    static constexpr int LineCap = 8192; // lengths above the line are clamped to it
     std::vector<int32_t> lineL[10], lineR[10];
     int len[10] = {}, pos[10] = {};
     std::vector<int32_t> longL = std::vector<int32_t>(16384, 0), longR = std::vector<int32_t>(16384, 0);
