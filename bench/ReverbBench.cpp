@@ -25,10 +25,10 @@ const int FramesPerIteration = 1024;
 
 // "Studio Large", one of the standard presets, with its work-area start.
 const unsigned short StudioLargeStart = 0xF204;
-const unsigned short StudioLarge[32] = {
-    0x00E3, 0x00A9, 0x6F60, 0x4FA8, 0xBCE0, 0x4510, 0xBEF0, 0xA680, 0x5680, 0x52C0, 0x0DFB,
-    0x0B58, 0x0D09, 0x0A3C, 0x0BD9, 0x0973, 0x0B59, 0x08DA, 0x08D9, 0x05E9, 0x07EC, 0x04B0,
-    0x06EF, 0x03D2, 0x05EA, 0x031D, 0x031C, 0x0238, 0x0154, 0x00AA, 0x8000, 0x8000};
+const unsigned short StudioLarge[32] = {0x00E3, 0x00A9, 0x6F60, 0x4FA8, 0xBCE0, 0x4510, 0xBEF0, 0xA680,
+                                        0x5680, 0x52C0, 0x0DFB, 0x0B58, 0x0D09, 0x0A3C, 0x0BD9, 0x0973,
+                                        0x0B59, 0x08DA, 0x08D9, 0x05E9, 0x07EC, 0x04B0, 0x06EF, 0x03D2,
+                                        0x05EA, 0x031D, 0x031C, 0x0238, 0x0154, 0x00AA, 0x8000, 0x8000};
 
 Plugin* plugin()
 {
@@ -52,19 +52,18 @@ void useSelector(int selector)
     if (dir.empty())
     {
         char pattern[] = "/tmp/spu-reverb-bench-XXXXXX";
-        if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0)
-            std::exit(1);
+        if (mkdtemp(pattern) == nullptr || chdir(pattern) != 0) std::exit(1);
         dir = pattern;
         mkdir("cfg", 0755);
     }
     FILE* f = std::fopen("cfg/spuTalvane.cfg", "w");
-    if (f == nullptr)
-        std::exit(1);
-    std::fprintf(f, "AudioDevice = 0\nSoundBufferSize = 16384\nAudioOutMethod = 2\nAsyncMode = 0\n"
-                    "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 0\nCacheVagDecode = 0\n"
-                    "Finetune = 0\nReverbType = %d\nRecOpt = 0\nUpdateBeforeRegisterAccess = 0\n"
-                    "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
-                    selector);
+    if (f == nullptr) std::exit(1);
+    std::fprintf(f,
+                 "AudioDevice = 0\nSoundBufferSize = 16384\nAudioOutMethod = 2\nAsyncMode = 0\n"
+                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 0\nCacheVagDecode = 0\n"
+                 "Finetune = 0\nReverbType = %d\nRecOpt = 0\nUpdateBeforeRegisterAccess = 0\n"
+                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
+                 selector);
     std::fclose(f);
 }
 
@@ -73,7 +72,8 @@ void setUpScene(int selector, bool reverbOn)
     useSelector(selector);
     Plugin& p = *plugin();
     p.SPUinit();
-    auto reg = [&](unsigned long offset, unsigned short value) { p.SPUwriteRegister(Window + offset, value); };
+    auto reg = [&](unsigned long offset, unsigned short value)
+    { p.SPUwriteRegister(Window + offset, value); };
 
     // 128 looping ADPCM blocks of noise at byte 0x1000.
     std::mt19937 rng(5);
@@ -123,17 +123,39 @@ void renderScene(benchmark::State& state, int selector, bool reverbOn)
         benchmark::DoNotOptimize(frames.data());
     }
     // CPU seconds per output frame, printed with an SI prefix (n = nanoseconds).
-    state.counters["per_frame"] = benchmark::Counter(static_cast<double>(state.iterations()) * FramesPerIteration,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_frame"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * FramesPerIteration,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void ReverbOff(benchmark::State& state) { renderScene(state, 4, false); }
-void ReverbSelector0Off(benchmark::State& state) { renderScene(state, 0, true); }
-void ReverbSelector1Timidity(benchmark::State& state) { renderScene(state, 1, true); }
-void ReverbSelector2Freeverb(benchmark::State& state) { renderScene(state, 2, true); }
-void ReverbSelector3CombBank(benchmark::State& state) { renderScene(state, 3, true); }
-void ReverbSelector4Hardware(benchmark::State& state) { renderScene(state, 4, true); }
-void ReverbSelector99Echo(benchmark::State& state) { renderScene(state, 99, true); }
+void ReverbOff(benchmark::State& state)
+{
+    renderScene(state, 4, false);
+}
+void ReverbSelector0Off(benchmark::State& state)
+{
+    renderScene(state, 0, true);
+}
+void ReverbSelector1Timidity(benchmark::State& state)
+{
+    renderScene(state, 1, true);
+}
+void ReverbSelector2Freeverb(benchmark::State& state)
+{
+    renderScene(state, 2, true);
+}
+void ReverbSelector3CombBank(benchmark::State& state)
+{
+    renderScene(state, 3, true);
+}
+void ReverbSelector4Hardware(benchmark::State& state)
+{
+    renderScene(state, 4, true);
+}
+void ReverbSelector99Echo(benchmark::State& state)
+{
+    renderScene(state, 99, true);
+}
 } // namespace
 
 BENCHMARK(ReverbOff)->Repetitions(7)->ReportAggregatesOnly(true);

@@ -164,10 +164,10 @@ private:
     int longLengthL, longLengthR;
     int longPositionL, longPositionR;
     int lowpassL, lowpassR;
-    int combInputGain;     // g: register 2 unsigned
-    int combInputKeep;     // g': 32767 - g
+    int combInputGain; // g: register 2 unsigned
+    int combInputKeep; // g': 32767 - g
     int combGainL, combGainR;
-    int combFeedback;      // f: register 7 unsigned, applied as / 65536
+    int combFeedback; // f: register 7 unsigned, applied as / 65536
     int combCrossL, combCrossR;
 
     revmodel freeverb;

@@ -48,8 +48,7 @@ revmodel::revmodel()
 // A frozen tail is kept: muting does nothing in freeze mode.
 void revmodel::mute()
 {
-    if (getmode() == 1)
-        return;
+    if (getmode() == 1) return;
     for (int i = 0; i < CombCount; ++i)
     {
         leftcombs[i].mute();
@@ -109,7 +108,8 @@ void revmodel::processreplace(float* inleft, float* inright, float* outleft, flo
     process<false>(inleft, inright, outleft, outright, count, stride);
 }
 
-void revmodel::processmix(float* inleft, float* inright, float* outleft, float* outright, long count, int stride)
+void revmodel::processmix(float* inleft, float* inright, float* outleft, float* outright, long count,
+                          int stride)
 {
     process<true>(inleft, inright, outleft, outright, count, stride);
 }

@@ -21,7 +21,8 @@ public:
     revmodel();
 
     void mute();
-    void processreplace(float* inleft, float* inright, float* outleft, float* outright, long count, int stride);
+    void processreplace(float* inleft, float* inright, float* outleft, float* outright, long count,
+                        int stride);
     void processmix(float* inleft, float* inright, float* outleft, float* outright, long count, int stride);
     void update();
 

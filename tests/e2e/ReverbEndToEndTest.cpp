@@ -70,13 +70,13 @@ void writeConfig(const std::string& dir, int selector)
 {
     mkdir((dir + "/cfg").c_str(), 0755);
     FILE* f = std::fopen((dir + "/cfg/spuTalvane.cfg").c_str(), "w");
-    if (f == nullptr)
-        return;
-    std::fprintf(f, "AudioDevice = 0\nSoundBufferSize = 16384\nAudioOutMethod = 2\nAsyncMode = 0\n"
-                    "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 0\nCacheVagDecode = 0\n"
-                    "Finetune = 0\nReverbType = %d\nRecOpt = 0\nUpdateBeforeRegisterAccess = 0\n"
-                    "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
-                    selector);
+    if (f == nullptr) return;
+    std::fprintf(f,
+                 "AudioDevice = 0\nSoundBufferSize = 16384\nAudioOutMethod = 2\nAsyncMode = 0\n"
+                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 0\nCacheVagDecode = 0\n"
+                 "Finetune = 0\nReverbType = %d\nRecOpt = 0\nUpdateBeforeRegisterAccess = 0\n"
+                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
+                 selector);
     std::fclose(f);
 }
 
@@ -86,8 +86,7 @@ bool writeAll(int fd, const void* data, size_t size)
     while (size > 0)
     {
         const ssize_t n = write(fd, p, size);
-        if (n <= 0)
-            return false;
+        if (n <= 0) return false;
         p += n;
         size -= static_cast<size_t>(n);
     }
@@ -97,8 +96,7 @@ bool writeAll(int fd, const void* data, size_t size)
 // The child's side: load, set up, render, send frames and sound RAM down the pipe.
 int playScene(const Scene& scene, const std::string& dir, int fd)
 {
-    if (chdir(dir.c_str()) != 0)
-        return 2;
+    if (chdir(dir.c_str()) != 0) return 2;
     writeConfig(dir, scene.selector);
     // A private copy of the library: should this process have loaded the plugin
     // already (other tests of the program), dlopen of the same path would hand back
@@ -110,10 +108,10 @@ int playScene(const Scene& scene, const std::string& dir, int fd)
         out << in.rdbuf();
     }
     Plugin plugin;
-    if (!plugin.load(copy) || plugin.SPUrender == nullptr)
-        return 3;
+    if (!plugin.load(copy) || plugin.SPUrender == nullptr) return 3;
     plugin.SPUinit();
-    auto reg = [&](unsigned long offset, unsigned short value) { plugin.SPUwriteRegister(Window + offset, value); };
+    auto reg = [&](unsigned long offset, unsigned short value)
+    { plugin.SPUwriteRegister(Window + offset, value); };
 
     std::vector<unsigned short> samples = sampleData();
     reg(0x1A6, SampleStartUnit);
@@ -169,12 +167,10 @@ Result runScene(const Scene& scene)
 {
     Result result;
     char dirTemplate[] = "/tmp/spu_reverb_e2e_XXXXXX";
-    if (mkdtemp(dirTemplate) == nullptr)
-        return result;
+    if (mkdtemp(dirTemplate) == nullptr) return result;
     const std::string dir = dirTemplate;
     int fds[2];
-    if (pipe(fds) != 0)
-        return result;
+    if (pipe(fds) != 0) return result;
     const pid_t pid = fork();
     if (pid == 0)
     {
@@ -283,15 +279,15 @@ void checkScene(const Scene& scene)
 
 // Two of the standard presets, as games program them.
 const unsigned short RoomStart = 0xFB28;
-const unsigned short RoomRegisters[32] = {
-    0x007D, 0x005B, 0x6D80, 0x54B8, 0xBED0, 0x0000, 0x0000, 0xBA80, 0x5800, 0x5300, 0x04D6,
-    0x0333, 0x03F0, 0x0227, 0x0374, 0x01EF, 0x0334, 0x01B5, 0x0000, 0x0000, 0x0000, 0x0000,
-    0x0000, 0x0000, 0x0000, 0x0000, 0x01B4, 0x0136, 0x00B8, 0x005C, 0x8000, 0x8000};
+const unsigned short RoomRegisters[32] = {0x007D, 0x005B, 0x6D80, 0x54B8, 0xBED0, 0x0000, 0x0000, 0xBA80,
+                                          0x5800, 0x5300, 0x04D6, 0x0333, 0x03F0, 0x0227, 0x0374, 0x01EF,
+                                          0x0334, 0x01B5, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,
+                                          0x0000, 0x0000, 0x01B4, 0x0136, 0x00B8, 0x005C, 0x8000, 0x8000};
 const unsigned short HallStart = 0xEA44;
-const unsigned short HallRegisters[32] = {
-    0x01A5, 0x0139, 0x6000, 0x5000, 0x4C00, 0xB800, 0xBC00, 0xC000, 0x6000, 0x5C00, 0x15BA,
-    0x11BB, 0x14C2, 0x10BD, 0x11BC, 0x0DC1, 0x11C0, 0x0DC3, 0x0DC0, 0x09C1, 0x0BC4, 0x07C1,
-    0x0A00, 0x06CD, 0x09C2, 0x05C1, 0x05C0, 0x041A, 0x0274, 0x013A, 0x8000, 0x8000};
+const unsigned short HallRegisters[32] = {0x01A5, 0x0139, 0x6000, 0x5000, 0x4C00, 0xB800, 0xBC00, 0xC000,
+                                          0x6000, 0x5C00, 0x15BA, 0x11BB, 0x14C2, 0x10BD, 0x11BC, 0x0DC1,
+                                          0x11C0, 0x0DC3, 0x0DC0, 0x09C1, 0x0BC4, 0x07C1, 0x0A00, 0x06CD,
+                                          0x09C2, 0x05C1, 0x05C0, 0x041A, 0x0274, 0x013A, 0x8000, 0x8000};
 
 Scene presetScene(int selector, const unsigned short* registers, unsigned short start)
 {

@@ -85,10 +85,10 @@ struct HardwareModel
         int32_t nSR = w32(static_cast<int64_t>(m(sameR, r[2])) + m(mem(r[11]), k1));
         int32_t nCL = w32(static_cast<int64_t>(m(crossL, r[2])) + m(mem(r[18]), k1));
         int32_t nCR = w32(static_cast<int64_t>(m(crossR, r[2])) + m(mem(r[19]), k1));
-        int32_t accL = w32(static_cast<int64_t>(m(mem(r[12]), r[3])) + m(mem(r[14]), r[4]) + m(mem(r[20]), r[5]) +
-                           m(mem(r[22]), r[6]));
-        int32_t accR = w32(static_cast<int64_t>(m(mem(r[13]), r[3])) + m(mem(r[15]), r[4]) + m(mem(r[21]), r[5]) +
-                           m(mem(r[23]), r[6]));
+        int32_t accL = w32(static_cast<int64_t>(m(mem(r[12]), r[3])) + m(mem(r[14]), r[4]) +
+                           m(mem(r[20]), r[5]) + m(mem(r[22]), r[6]));
+        int32_t accR = w32(static_cast<int64_t>(m(mem(r[13]), r[3])) + m(mem(r[15]), r[4]) +
+                           m(mem(r[21]), r[5]) + m(mem(r[23]), r[6]));
         int32_t a0 = mem(r[26] - r[0]), a1 = mem(r[27] - r[0]);
         int32_t b0 = mem(r[28] - r[1]), b1 = mem(r[29] - r[1]);
         put(r[26], w32(static_cast<int64_t>(accL) - m(a0, r[8])));
@@ -102,8 +102,7 @@ struct HardwareModel
         L = asr(L + lastL, 1);
         R = asr(R + lastR, 1);
         cur++;
-        if (cur > 0x3FFFF)
-            cur = start;
+        if (cur > 0x3FFFF) cur = start;
         put(r[10], nSL);
         put(r[11], nSR);
         put(r[18], nCL);
@@ -137,8 +136,8 @@ struct EchoModel
 struct TimidityModel
 {
     // Integer twins of the level constants, worked out by hand (value x 256, truncated).
-    static constexpr int INP = 140, LPF_LEV = 115, LPF_INP = 140, WIDTH = 32, HPF = 179, FBK = 230, NMIX = 217,
-                     EPF_LEV = 102, EPF_INP = 128;
+    static constexpr int INP = 140, LPF_LEV = 115, LPF_INP = 140, WIDTH = 32, HPF = 179, FBK = 230,
+                         NMIX = 217, EPF_LEV = 102, EPF_INP = 128;
     std::vector<int32_t> bufL[4], bufR[4];
     int len[4] = {1, 1, 1, 1}, pos[4] = {0, 0, 0, 0};
     int32_t ta = 0, tb = 0, hL = 0, hR = 0, lL = 0, lR = 0, eL = 0, eR = 0;
@@ -150,8 +149,7 @@ struct TimidityModel
         int64_t S = 0;
         for (int i = 8; i <= 29; ++i)
             S += b[i];
-        if (S > 278528)
-            S = 278528;
+        if (S > 278528) S = 278528;
         for (int k = 0; k < 4; ++k)
         {
             bufL[k].assign(cap[k], 0);
@@ -239,8 +237,10 @@ struct CombBankModel
                 sumL += lineL[k][pos[k]];
                 sumR += lineR[k][pos[k]];
             }
-            lineL[k][pos[k]] = asr(clip16(static_cast<int64_t>(w32(static_cast<int64_t>(xL) + lineL[k][pos[k]]))) * f, 16);
-            lineR[k][pos[k]] = asr(clip16(static_cast<int64_t>(w32(static_cast<int64_t>(xR) + lineR[k][pos[k]]))) * f, 16);
+            lineL[k][pos[k]] =
+                asr(clip16(static_cast<int64_t>(w32(static_cast<int64_t>(xL) + lineL[k][pos[k]]))) * f, 16);
+            lineR[k][pos[k]] =
+                asr(clip16(static_cast<int64_t>(w32(static_cast<int64_t>(xR) + lineR[k][pos[k]]))) * f, 16);
             pos[k] = nxt(pos[k], len[k]);
         }
         longL[posL] = asr(clip16(sumL + longL[posL]) * f, 16);
@@ -300,24 +300,20 @@ struct FreeverbModel
         float out = flush(l.data[l.at]);
         lp = flush(static_cast<float>(static_cast<double>(out) * undamp + static_cast<double>(lp) * damp));
         l.data[l.at] = static_cast<float>(x + static_cast<double>(lp) * feedback);
-        if (++l.at == l.data.size())
-            l.at = 0;
+        if (++l.at == l.data.size()) l.at = 0;
         return out;
     }
     static double apStep(Line& l, double x)
     {
         float b = flush(l.data[l.at]);
         l.data[l.at] = static_cast<float>(x + static_cast<double>(b) * 0.5f);
-        if (++l.at == l.data.size())
-            l.at = 0;
+        if (++l.at == l.data.size()) l.at = 0;
         return b - x;
     }
     static int32_t toInt(float v)
     {
-        if (!(v < 2147483648.0f))
-            return INT32_MAX;
-        if (!(v > -2147483648.0f))
-            return INT32_MIN;
+        if (!(v < 2147483648.0f)) return INT32_MAX;
+        if (!(v > -2147483648.0f)) return INT32_MIN;
         return static_cast<int32_t>(std::trunc(v));
     }
     void run(int32_t& L, int32_t& R)

@@ -76,7 +76,7 @@ TEST_F(AlgorithmFixture, TimidityRestartsFromSilenceOnAnyRegisterWrite)
         l = r = 20000;
         reverb->doReverbTmidity(l, r);
     }
-    ASSERT_NE(0, l); // with single-cell delays the input comes back quickly
+    ASSERT_NE(0, l);         // with single-cell delays the input comes back quickly
     reverb->setReverb(regs); // same values as before
     l = r = 0;
     reverb->doReverbTmidity(l, r);
@@ -184,10 +184,10 @@ TEST_F(AlgorithmFixture, CombLineLengthsAboveTheLineAreClampedToIt)
 
 TEST_F(AlgorithmFixture, CombBankImpulseComesBackAfterTheLineLength)
 {
-    regs[2] = 0x7FFF;  // g: the low-pass passes the input
+    regs[2] = 0x7FFF; // g: the low-pass passes the input
     regs[3] = regs[30] = 0x7FFF;
-    regs[7] = 0x8000;  // f = 1/2
-    regs[10] = 5;      // one line of 5 entries
+    regs[7] = 0x8000; // f = 1/2
+    regs[10] = 5;     // one line of 5 entries
     reverb->setReverb(regs);
     int l = 3000, r = 0;
     reverb->doReverbDizivad2(l, r);

@@ -48,9 +48,9 @@ struct Twin
         int32_t ml = left, mr = right;
         model->run(selector, ml, mr);
         if (l != ml || r != mr)
-            return ::testing::AssertionFailure() << "selector " << selector << " send (" << left << ", " << right
-                                                 << ") gave (" << l << ", " << r << "), model (" << ml << ", "
-                                                 << mr << ")";
+            return ::testing::AssertionFailure()
+                   << "selector " << selector << " send (" << left << ", " << right << ") gave (" << l << ", "
+                   << r << "), model (" << ml << ", " << mr << ")";
         return ::testing::AssertionSuccess();
     }
 };
@@ -59,10 +59,8 @@ struct Twin
 int randomSend(std::mt19937& rng)
 {
     const unsigned kind = rng() % 16;
-    if (kind == 0)
-        return static_cast<int>(rng());
-    if (kind == 1)
-        return 0;
+    if (kind == 0) return static_cast<int>(rng());
+    if (kind == 1) return 0;
     return static_cast<int>(rng() % (2 * 24 * 32768)) - 24 * 32768;
 }
 
@@ -89,7 +87,8 @@ TEST_F(ReferenceFixture, HardwareModelMatchesOnEveryPreset)
         twin.setRegisters(block);
         twin.setStart(Reverb::Presets[p].start);
         for (int i = 0; i < 6000; ++i)
-            ASSERT_TRUE(twin.step(4, randomSend(rng), randomSend(rng))) << Reverb::Presets[p].name << " sample " << i;
+            ASSERT_TRUE(twin.step(4, randomSend(rng), randomSend(rng)))
+                << Reverb::Presets[p].name << " sample " << i;
         ASSERT_TRUE(twin.ram == twin.modelRam) << Reverb::Presets[p].name;
     }
 }
@@ -116,7 +115,8 @@ TEST_F(ReferenceFixture, HardwareModelMatchesOnRandomRegistersAndStarts)
                 block[rng() % 32] = static_cast<unsigned short>(rng());
                 twin.setRegisters(block);
             }
-            ASSERT_TRUE(twin.step(4, randomSend(rng), randomSend(rng))) << "start " << start << " sample " << i;
+            ASSERT_TRUE(twin.step(4, randomSend(rng), randomSend(rng)))
+                << "start " << start << " sample " << i;
         }
         ASSERT_TRUE(twin.ram == twin.modelRam) << "start " << start;
     }
@@ -147,13 +147,14 @@ TEST_F(ReferenceFixture, SoftwareReverbsMatchOnPresetsAndRandomBlocks)
         for (int round = 0; round < 4; ++round)
         {
             if (round < 2)
-                std::copy(Reverb::Presets[1 + 4 * round].registers, Reverb::Presets[1 + 4 * round].registers + 32,
-                          block);
+                std::copy(Reverb::Presets[1 + 4 * round].registers,
+                          Reverb::Presets[1 + 4 * round].registers + 32, block);
             else
                 randomBlock(rng, block);
             twin.setRegisters(block);
             for (int i = 0; i < 9000; ++i)
-                ASSERT_TRUE(twin.step(selector, randomSend(rng), randomSend(rng))) << "round " << round << " " << i;
+                ASSERT_TRUE(twin.step(selector, randomSend(rng), randomSend(rng)))
+                    << "round " << round << " " << i;
         }
     }
 }
