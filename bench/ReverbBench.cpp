@@ -165,5 +165,3 @@ BENCHMARK(ReverbSelector2Freeverb)->Repetitions(7)->ReportAggregatesOnly(true);
 BENCHMARK(ReverbSelector3CombBank)->Repetitions(7)->ReportAggregatesOnly(true);
 BENCHMARK(ReverbSelector4Hardware)->Repetitions(7)->ReportAggregatesOnly(true);
 BENCHMARK(ReverbSelector99Echo)->Repetitions(7)->ReportAggregatesOnly(true);
-// Until the render benchmark's own scenes join this program, it needs a main.
-BENCHMARK_MAIN();
