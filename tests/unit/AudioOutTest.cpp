@@ -409,10 +409,12 @@ TEST_F(AudioOutTest, InterruptsWithoutCallbackAreKeptForLater)
 // that time is worth at 44.1 frames per ms, give or take the ms granularity.
 TEST_F(AudioOutTest, UpdateBufferRendersTheElapsedWallClock)
 {
+    // The time base moves at the first update, so the span the second update
+    // renders starts there, not after the restart.
+    const auto before = std::chrono::steady_clock::now();
     engine.updateBuffer(); // brings the time base up to now
     engine.stop();         // drops what that owed; the time base stays
     engine.start();
-    const auto before = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const unsigned long rendered = framesRenderedBy([&] { engine.updateBuffer(); });
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count();
