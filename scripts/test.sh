@@ -20,8 +20,9 @@ for lib in /usr/lib/x86_64-linux-gnu/libSDL-1.2.so.0 /usr/lib/x86_64-linux-gnu/l
     [ -e "$lib" ] && preload="$preload $lib"
 done
 # The font and X libraries' own process-long allocations are suppressed by name.
+suppressions="$PWD/tests/lsan.supp"
 (cd build-asan && LD_PRELOAD="$preload" ASAN_OPTIONS="verify_asan_link_order=0 ${ASAN_OPTIONS:-}" \
-    LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp print_suppressions=0" ctest --output-on-failure -j2)
+    LSAN_OPTIONS="suppressions=$suppressions print_suppressions=0" ctest --output-on-failure -j2)
 
 echo "== Build and run the threading tests with ThreadSanitizer"
 scripts/tsan-threads.sh build-tsan
