@@ -1,12 +1,14 @@
 // Scripted scenes through the exports against the independent model: the demo tune
-// (noise, pitch modulation, looping and one-shot samples, many envelopes) with the
-// decode cache off and on, and interrupt delivery with the wait for the CPU.
+// (noise, pitch modulation, looping and one-shot samples, many envelopes, the hardware
+// reverb in its "Hall" room) with the decode cache off and on, and interrupt delivery
+// with the wait for the CPU.
 
 #include "PluginSession.h"
 #include "model/RandomTraffic.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -70,11 +72,19 @@ void demoAgainstModel(int cache)
     ASSERT_TRUE(session.fresh() && session.ok());
     model::Spu m;
     m.cache = cache != 0;
+    m.reverbSelector = 4; // the session's ReverbType: the register-driven hardware model
     Exports target(*session);
     model::Comparison cmp(m, target);
     ASSERT_TRUE(runScript(cmp, std::string(SPU_SOURCE_DIR) + "/demo", "demo.script")) << cmp.message;
     EXPECT_GT(cmp.frameCount, 20 * 44100);
     EXPECT_GT(cmp.soundingFrames, cmp.frameCount * 9 / 10);
+    // The reverb was on and working: its work area (from the start register's
+    // value x 8 bytes to the end of sound RAM) holds the room's echoes.
+    const size_t workStart = size_t(0xEA44) * 4;
+    EXPECT_EQ(0xEA44, m.reverb.hw.start / 4);
+    const size_t written = size_t(
+        std::count_if(m.ram.begin() + long(workStart), m.ram.end(), [](uint16_t w) { return w != 0; }));
+    EXPECT_GT(written, (m.ram.size() - workStart) / 2);
 }
 
 TEST(ScriptedScenesTest, DemoTuneMatchesModelWithoutCache)

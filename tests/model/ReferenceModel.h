@@ -2,8 +2,9 @@
 
 // An independent, deliberately plain model of the sound processor's frame: the
 // voices (ADPCM decoding with the optional decode cache, envelope, swept volumes,
-// noise, pitch modulation, loop and end flags, IRQ hits), the mixer without a
-// reverb algorithm, the empty CD input's capture writes, and the interrupt
+// noise, pitch modulation, loop and end flags, IRQ hits), the mixer with the
+// reverb unit's own reference (reference::Unit, working in this model's sound RAM),
+// the empty CD input's capture writes, and the interrupt
 // collection and delivery. It shares no code with the plugin; tests drive both
 // with the same register writes and transfers and compare every frame.
 //
@@ -15,6 +16,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
+
+#include "ReferenceReverb.h"
 
 namespace model
 {
@@ -196,6 +199,7 @@ struct Spu
     int finetune = 0;
     bool forceFlag7 = false;
     bool reverbPassesThrough = false; // selector outside the table: the send comes back unchanged
+    int reverbSelector = 0;           // the reverb algorithm; 0 returns silence
 
     std::vector<uint16_t> ram = std::vector<uint16_t>(0x40000, 0);
     std::vector<CacheEntry> cacheBlocks = std::vector<CacheEntry>(32768);
@@ -204,6 +208,8 @@ struct Spu
     Sweep mainL, mainR;
     int64_t reverbVolL = 0, reverbVolR = 0;
     int reverbOn = 0;
+    reference::Unit reverb;
+    uint16_t reverbBlock[32] = {};
     int64_t sumL = 0, sumR = 0, sendL = 0, sendR = 0;
 
     uint32_t noiseCount = 0, noiseState = 1, noiseClock = 16;
@@ -414,7 +420,13 @@ struct Spu
         captureIndex = (captureIndex + 1) & 511;
         if (reverbOn)
         {
-            const int64_t retL = reverbPassesThrough ? sendL : 0, retR = reverbPassesThrough ? sendR : 0;
+            // The send enters the unit as 32-bit values (24 voices cannot pass that range).
+            int32_t retL = int32_t(sendL), retR = int32_t(sendR);
+            if (!reverbPassesThrough)
+            {
+                reverb.hw.ram = &ram; // set here so that a copied model works in its own RAM
+                reverb.run(reverbSelector, retL, retR);
+            }
             sumL += (retL * reverbVolL) >> 15;
             sumR += (retR * reverbVolR) >> 15;
         }
@@ -452,6 +464,13 @@ struct Spu
     void write(uint32_t address, uint16_t value)
     {
         const uint32_t a = address & 0xFFF;
+        if (a >= 0xDC0 && a < 0xE00)
+        {
+            // The whole block is handed to the unit again after every write.
+            reverbBlock[(a - 0xDC0) >> 1] = value;
+            reverb.setRegisters(reverbBlock);
+            return;
+        }
         if (a >= 0xC00 && a < 0xD80)
         {
             VoiceModel& vc = v[(a - 0xC00) >> 4];
@@ -573,6 +592,9 @@ struct Spu
                      vc.endFlag = b;
                      if (b) vc.env.phase = 0;
                  });
+            break;
+        case 0xDA2:
+            reverb.hw.setStart(value);
             break;
         case 0xDA4:
             irqAddress = value;

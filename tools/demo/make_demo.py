@@ -84,6 +84,14 @@ INSTRUMENTS = [
 
 # ---------------------------------------------------------------- the piece
 
+# The console's "Hall" reverb preset: work-area start (in 8-byte units) and the
+# values of the 32 reverb registers 0x1F801DC0..0x1F801DFE.
+HALL_START = 0xEA44
+HALL = [0x01A5, 0x0139, 0x6000, 0x5000, 0x4C00, 0xB800, 0xBC00, 0xC000, 0x6000, 0x5C00, 0x15BA, 0x11BB, 0x14C2,
+        0x10BD, 0x11BC, 0x0DC1, 0x11C0, 0x0DC3, 0x0DC0, 0x09C1, 0x0BC4, 0x07C1, 0x0A00, 0x06CD, 0x09C2, 0x05C1,
+        0x05C0, 0x041A, 0x0274, 0x013A, 0x8000, 0x8000]
+REVERB_VOLUME = 0x3000  # reverb return, left and right (0x7FFF is full scale)
+
 FRAMES_PER_STEP = 5500  # one sixteenth note (about 120 beats per minute)
 BARS = 12
 
@@ -140,6 +148,10 @@ def main():
             data = open(adpcm, "rb").read()
             place[name] = (base_unit + len(packed) // 8, base)
             packed += data
+    # The reverb writes its whole work area all the time: the samples must stay below it.
+    if base_unit * 8 + len(packed) > HALL_START * 8:
+        sys.exit("instruments (%d bytes from byte 0x%X) reach the reverb work area at byte 0x%X"
+                 % (len(packed), base_unit * 8, HALL_START * 8))
     with open(os.path.join(outdir, "instruments.adpcm"), "wb") as f:
         f.write(packed)
 
@@ -185,9 +197,15 @@ def main():
              "w 1F801DA6 %04X" % base_unit,
              "dmafile instruments.adpcm",
              "w 1F801D80 3FFF", "w 1F801D82 3FFF",
-             # Control: SPU on, unmuted, fast noise clock for the hi-hat (bits 8-13).
-             # Reverb (bit 7) stays off for now; voices already choose their send below.
-             "w 1F801DAA %04X" % (0xC000 | 0x3C00),
+             # The "Hall" room: work area from 0xEA44 * 8 bytes to the end of sound RAM,
+             # well above the instruments (they end below byte 0x10000), then its 32
+             # reverb registers and the reverb return volumes.
+             "w 1F801DA2 %04X" % HALL_START,
+             *["w %08X %04X" % (0x1F801DC0 + 2 * i, v) for i, v in enumerate(HALL)],
+             "w 1F801D84 %04X" % REVERB_VOLUME, "w 1F801D86 %04X" % REVERB_VOLUME,
+             # Control: SPU on, unmuted, fast noise clock for the hi-hat (bits 8-13),
+             # reverb master enable (bit 7).
+             "w 1F801DAA %04X" % (0xC000 | 0x3C00 | 0x0080),
              "w 1F801D94 %04X" % (1 << VOICE["hat"]),  # noise
              "w 1F801D90 %04X" % (1 << VOICE["lead"]),  # pitch modulated by the vibrato voice
              "w 1F801D98 %04X" % (1 << VOICE["pad0"] | 1 << VOICE["pad1"] | 1 << VOICE["pad2"] | 1 << VOICE["bell"]
