@@ -2,8 +2,7 @@
 // SPUregisterCallback) against the independent model, and SPUrender's handling of
 // bad arguments.
 
-#include "PluginSession.h"
-#include "model/RandomTraffic.h"
+#include "ModelExports.h"
 
 #include <gtest/gtest.h>
 
@@ -12,21 +11,6 @@
 
 namespace
 {
-struct Exports : model::Target
-{
-    explicit Exports(Plugin& p) : plugin(p) {}
-    void write(uint32_t address, uint16_t value) override { plugin.SPUwriteRegister(address, value); }
-    uint16_t read(uint32_t address) override { return plugin.SPUreadRegister(address); }
-    void dma(const uint16_t* words, int count) override
-    {
-        std::vector<unsigned short> copy(words, words + count);
-        plugin.SPUwriteDMAMem(copy.data(), count);
-    }
-    void render(int16_t* samples, int frames) override { plugin.SPUrender(samples, 4ul * frames); }
-    int callbackCalls() override { return e2e::callbackCount(); }
-    Plugin& plugin;
-};
-
 void compareSession(int cache, int finetune, int flag7, uint32_t seed)
 {
     e2e::PluginSession session(
@@ -37,7 +21,7 @@ void compareSession(int cache, int finetune, int flag7, uint32_t seed)
     m.cache = cache != 0;
     m.finetune = finetune;
     m.forceFlag7 = flag7 != 0;
-    Exports target(*session);
+    e2e::Exports target(*session);
     model::Comparison cmp(m, target);
     ASSERT_TRUE(model::runRandomSession(cmp, seed, 400)) << cmp.message;
     EXPECT_GT(cmp.soundingFrames, cmp.frameCount / 10);

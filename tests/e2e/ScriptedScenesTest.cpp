@@ -3,8 +3,7 @@
 // reverb in its "Hall" room) with the decode cache off and on, and interrupt delivery
 // with the wait for the CPU.
 
-#include "PluginSession.h"
-#include "model/RandomTraffic.h"
+#include "ModelExports.h"
 
 #include <gtest/gtest.h>
 
@@ -16,21 +15,6 @@
 
 namespace
 {
-struct Exports : model::Target
-{
-    explicit Exports(Plugin& p) : plugin(p) {}
-    void write(uint32_t address, uint16_t value) override { plugin.SPUwriteRegister(address, value); }
-    uint16_t read(uint32_t address) override { return plugin.SPUreadRegister(address); }
-    void dma(const uint16_t* words, int count) override
-    {
-        std::vector<unsigned short> copy(words, words + count);
-        plugin.SPUwriteDMAMem(copy.data(), count);
-    }
-    void render(int16_t* samples, int frames) override { plugin.SPUrender(samples, 4ul * frames); }
-    int callbackCalls() override { return e2e::callbackCount(); }
-    Plugin& plugin;
-};
-
 // Runs a spuhost script (w, dmafile, render; init is done by the session) on both sides.
 bool runScript(model::Comparison& cmp, const std::string& dir, const std::string& name)
 {
@@ -73,7 +57,7 @@ void demoAgainstModel(int cache)
     model::Spu m;
     m.cache = cache != 0;
     m.reverbSelector = 4; // the session's ReverbType: the register-driven hardware model
-    Exports target(*session);
+    e2e::Exports target(*session);
     model::Comparison cmp(m, target);
     ASSERT_TRUE(runScript(cmp, std::string(SPU_SOURCE_DIR) + "/demo", "demo.script")) << cmp.message;
     EXPECT_GT(cmp.frameCount, 20 * 44100);
