@@ -2,6 +2,7 @@
 
 #include "synth/Mixer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -10,8 +11,8 @@
 int StreamSound::ConfigWaitForXABufferIsFree = 0;
 
 StreamSound::StreamSound()
-    : volumeL(0), volumeR(0), cdReverbEnabled(0), size(0), ring(nullptr), write(0), read(0), phase(0), fade(0),
-      refill(0), captureIndex(0)
+    : volumeL(0), volumeR(0), cdReverbEnabled(0), size(0), ring(nullptr), gains(nullptr), write(0), read(0),
+      phase(0), fade(0), refill(0), captureIndex(0)
 {
     std::memset(staging, 0, sizeof(staging));
 }
@@ -19,6 +20,7 @@ StreamSound::StreamSound()
 StreamSound::~StreamSound()
 {
     delete[] ring;
+    delete[] gains;
 }
 
 void StreamSound::init()
@@ -45,7 +47,8 @@ bool StreamSound::canPlay(int length, int rate, int channels)
     // The CD delivers 18900, 37800 and 44100 Hz only, so such chunks are ignored.
     if ((channels != 1 && channels != 2) || rate <= 0 || rate > OutputRate)
         return false;
-    if (length <= 0)
+    // Not even one whole frame: nothing to resample.
+    if (length < 2 * channels)
         return false;
     const int need = getNeed(length, rate, channels);
     return need >= 1 && need <= MaxNeed;
@@ -70,12 +73,23 @@ bool StreamSound::checkStreamBuffer(int length, int rate, int channels)
 void StreamSound::changeStreamBufferSize()
 {
     delete[] ring;
+    delete[] gains;
     ring = new (std::nothrow) short[size]();
-    if (ring == nullptr)
+    gains = ring != nullptr ? new (std::nothrow) double[size + 2] : nullptr;
+    if (gains == nullptr)
+    {
+        delete[] ring;
+        ring = nullptr;
         size = 0;
+    }
+    for (int f = 0; f <= size && gains != nullptr; f += 2)
+    {
+        const double a = std::sqrt(static_cast<double>(f) / size);
+        gains[f] = a;
+        gains[f + 1] = std::sqrt(1.0 - a * a);
+    }
     write = read = 0;
-    // A crossfade counter left from the old ring could exceed the new size and
-    // take the square root of a negative number.
+    // A crossfade counter left from the old ring could exceed the new size.
     fade = 0;
 }
 
@@ -102,22 +116,24 @@ void StreamSound::playStream(const short* samples, int length, int rate, int cha
         size != 2 * getNeed(length, rate, channels))
         return;
 
-    // A chunk that fits the staging area is one piece. A larger one is cut into
-    // equal pieces of whole frames that fit; the last is padded with copies of its
-    // final frame (fewer frames than there are pieces) so that the carried frame is
-    // found where every piece leaves it. A trailing partial frame is dropped.
+    // Only whole frames are copied and resampled: a trailing partial frame is
+    // dropped (copied, its odd byte would land past the staging area, and the
+    // resampler would step once more than the chunk holds). A chunk that fits the
+    // staging area is one piece. A larger one is cut into equal pieces of whole
+    // frames that fit; the last is padded with copies of its final frame (fewer
+    // frames than there are pieces) so that the carried frame is found where every
+    // piece leaves it.
     const int c = channels;
     const int frames = length / 2 / c;
     int pieces = 1;
     int pieceFrames = frames;
-    int pieceBytes = length;
-    if (length / 2 > MaxPieceEntries)
+    if (frames * c > MaxPieceEntries)
     {
         pieces = (frames + MaxPieceEntries / c - 1) / (MaxPieceEntries / c);
         pieceFrames = (frames + pieces - 1) / pieces;
-        pieceBytes = 2 * c * pieceFrames;
     }
-    const int pieceEntries = pieceBytes / 2;
+    const int pieceEntries = c * pieceFrames;
+    const int pieceBytes = 2 * pieceEntries;
 
     const bool buffered = read != write;
     if (!buffered)
@@ -138,7 +154,7 @@ void StreamSound::playStream(const short* samples, int length, int rate, int cha
             for (int i = 0; i < c; ++i)
                 staging[i] = staging[pieceEntries + i];
         if (pieces == 1)
-            std::memcpy(staging + c, samples, length);
+            std::memcpy(staging + c, samples, pieceBytes);
         else
         {
             const int first = piece * pieceFrames;
@@ -156,8 +172,8 @@ void StreamSound::resamplePiece(int length, int rate, int c)
     int k = (phase / OutputRate) * c;
     do
     {
-        const double a = std::sqrt(static_cast<double>(fade) / size);
-        const double b = std::sqrt(1.0 - a * a);
+        const double a = gains[fade];
+        const double b = gains[fade + 1];
         const int f = phase - (k / c) * OutputRate;
         // The product of a full-scale jump and the phase fraction passes 32 bits.
         const int s0L = staging[k], s1L = staging[k + c];
@@ -183,20 +199,32 @@ void StreamSound::resamplePiece(int length, int rate, int c)
 void StreamSound::skipOverrun()
 {
     const int h = fadeSpan();
-    fade = size;
     int p = write;
     int q = wrap(write + h);
-    do
+    // size - h entries, fade running down from size to h + 2, in runs that wrap
+    // neither position. All positions and counts are even.
+    for (fade = size; fade > h;)
     {
-        const double a = std::sqrt(static_cast<double>(fade) / size);
-        const double b = std::sqrt(1.0 - a * a);
-        ring[p] = crossfade(ring[p], a, ring[q], b);
-        ring[p + 1] = crossfade(ring[p + 1], a, ring[q + 1], b);
-        p = wrap(p + 2);
-        q = wrap(q + 2);
-        fade -= 2;
-    } while (fade > h);
+        const int run = std::min({size - p, size - q, fade - h});
+        blendRun(ring + p, ring + q, run, fade);
+        fade -= run;
+        p = wrap(p + run);
+        q = wrap(q + run);
+    }
     write = p;
+}
+
+void StreamSound::blendRun(short* dst, const short* src, int entries, int fadeFrom) const
+{
+    // src lies ahead of dst in the ring: each entry is read before the walk
+    // reaches it to write it.
+    for (int i = 0; i < entries; i += 2)
+    {
+        const double a = gains[fadeFrom - i];
+        const double b = gains[fadeFrom - i + 1];
+        dst[i] = crossfade(dst[i], a, src[i], b);
+        dst[i + 1] = crossfade(dst[i + 1], a, src[i + 1], b);
+    }
 }
 
 // The ring runs low: the most recent h entries are played once more, and the audio

@@ -22,10 +22,16 @@ public:
     // The most entries the staging area takes after the carried frame. Larger
     // chunks are resampled in equal pieces of at most this many entries.
     static const int MaxPieceEntries = StagingEntries - 2;
-    // Bounds the ring (and the resampling work done inside the critical section):
-    // 2^21 entries is 23.8 s of 44100 Hz stereo, against the 9408 a 18900 Hz
-    // stereo sector group needs; only very low rates or huge chunks come near it.
-    static const int MaxNeed = 1 << 21;
+    // Bounds the ring, and with it the work one chunk can cost inside the critical
+    // section: an overrun crossfades the whole ring, and a chunk that overruns
+    // repeats that every fadeSpan() entries, so the worst case grows with the square
+    // of the ring. The bound is the need of the largest chunk the staging area
+    // takes at the lowest disc rate: 16384 mono samples at 18900 Hz, 76458 entries
+    // (0.87 s). A disc sector needs at most 18816. Chunks that need more (CD-DA
+    // chunks over 149 KiB, XA records at rates far below any disc's) are nothing
+    // to play.
+    static const int LowestDiscRate = 18900;
+    static const int MaxNeed = static_cast<int>(2LL * MaxPieceEntries * OutputRate / LowestDiscRate);
 
     // Ring entries a chunk fills at 44100 Hz stereo.
     static int getNeed(int length, int rate, int channels);
@@ -66,6 +72,9 @@ private:
     // A ring position from one that may lie up to one ring size outside it.
     int wrap(int position) const { return position < 0 ? position + size : position >= size ? position - size : position; }
     int fadeSpan() const;
+    // Blends entries of the ring at dst with those at src, one frame at a time,
+    // with the gains of fade values running down from fadeFrom by 2 per frame.
+    void blendRun(short* dst, const short* src, int entries, int fadeFrom) const;
     void repeatTail();
     void skipOverrun();
     void resamplePiece(int length, int rate, int channels);
@@ -75,6 +84,11 @@ private:
     int cdReverbEnabled;
     int size;
     short* ring;
+    // The gains of the overrun crossfade and its fade-in, made with the ring:
+    // gains[f] = a = sqrt(f / size) and gains[f + 1] = b = sqrt(1 - a * a) for the
+    // even fade values f = 0..size. The overrun walks the whole ring, and the two
+    // square roots of every frame were most of that walk's cost.
+    double* gains;
     int write;
     int read;
     short staging[StagingEntries];

@@ -1,6 +1,7 @@
 #include "TempDir.h"
 
 #include "audio/CriticalSection.h"
+#include "plugin/Freeze.h"
 #include "plugin/Globals.h"
 #include "plugin/StreamQueue.h"
 #include "record/RecordControl.h"
@@ -8,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <thread>
@@ -102,6 +105,65 @@ TEST_F(StreamQueueTest, WithoutWaitingChunksOverrunAtOnce)
     playCDDAchannel(chunk.data(), 2352);
     playCDDAchannel(chunk.data(), 2352);
     EXPECT_GT(theSPU.getStream().getFade(), 0);
+}
+
+namespace
+{
+double threadCpuSeconds()
+{
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+} // namespace
+
+// Chunks that arrive while the ring still holds the previous ones overrun it again
+// and again before anything plays; each call holds the critical section. A guard
+// against that cost growing with the square of the chunk (it once took seconds),
+// on CPU time with a bound far above what the calls cost even under sanitizers;
+// the figures come from the stream benchmark.
+TEST_F(StreamQueueTest, ChunksThatFloodTheRingCostLittleCpu)
+{
+    const double bound = 0.25;
+    std::vector<short> cdda(1 << 19, 1234);
+    std::unique_ptr<xa_decode_t> xa(new xa_decode_t());
+    for (int i = 0; i < 16384; ++i)
+        xa->pcm[i] = static_cast<short>(i * 7);
+    auto playXa = [&xa](int rate, int stereo, int frames) {
+        xa->freq = rate;
+        xa->stereo = stereo;
+        xa->nsamples = frames;
+        playADPCMchannel(xa.get());
+    };
+    struct Case
+    {
+        const char* name;
+        std::function<void()> call;
+    };
+    std::unique_ptr<SPUFreeze_t> record(new SPUFreeze_t());
+    const Case cases[] = {
+        {"CD-DA of the largest ring", [&cdda] { playCDDAchannel(cdda.data(), 152916); }},
+        {"1 MiB of CD-DA", [&cdda] { playCDDAchannel(cdda.data(), 1 << 20); }},
+        {"XA of 4032 stereo frames at 170 Hz", [&playXa] { playXa(170, 1, 4032); }},
+        {"XA of 16384 mono samples at 18900 Hz", [&playXa] { playXa(18900, 0, 16384); }},
+        {"a save state whose XA part fills the largest ring", [&record, &xa] {
+             record->xa = *xa;
+             record->xa.freq = 4700;
+             record->xa.stereo = 1;
+             record->xa.nsamples = 4032;
+             freezeSPU(0, record.get());
+         }},
+    };
+    for (const Case& c : cases)
+    {
+        theSPU.init();
+        for (int call = 0; call < 3; ++call)
+        {
+            const double start = threadCpuSeconds();
+            c.call();
+            EXPECT_LT(threadCpuSeconds() - start, bound) << c.name << ", call " << call;
+        }
+    }
 }
 
 TEST_F(StreamQueueTest, XaRecordBeyondItsSamplesIsIgnored)

@@ -190,11 +190,17 @@ TEST_F(StreamSoundTest, RefusesWhatItCannotPlay)
     EXPECT_FALSE(StreamSound::canPlay(-4, 44100, 2));
     EXPECT_FALSE(StreamSound::canPlay(0, 44100, 2));
     EXPECT_TRUE(StreamSound::canPlay(40000, 44100, 2)) << "larger than the staging area: in pieces";
-    EXPECT_FALSE(StreamSound::canPlay(1 << 23, 44100, 2)) << "a ring beyond 2^21 entries";
+    EXPECT_TRUE(StreamSound::canPlay(152916, 44100, 2)) << "need 76458: the largest ring";
+    EXPECT_FALSE(StreamSound::canPlay(152920, 44100, 2)) << "need 76460: beyond it";
+    EXPECT_TRUE(StreamSound::canPlay(32768, 18900, 1)) << "a full record of mono 18900 Hz";
+    EXPECT_FALSE(StreamSound::canPlay(16128, 170, 2)) << "4032 stereo frames at 170 Hz";
+    EXPECT_FALSE(StreamSound::canPlay(1 << 23, 44100, 2));
     EXPECT_FALSE(StreamSound::canPlay(2352, 44100, 3));
     EXPECT_FALSE(StreamSound::canPlay(2352, 0, 2));
     EXPECT_FALSE(StreamSound::canPlay(2352, -37800, 2));
     EXPECT_FALSE(StreamSound::canPlay(1, 44100, 2)) << "less than one output entry";
+    EXPECT_FALSE(StreamSound::canPlay(3, 44100, 2)) << "no whole stereo frame";
+    EXPECT_TRUE(StreamSound::canPlay(2, 44100, 1)) << "one mono frame";
     EXPECT_FALSE(StreamSound::canPlay(16128, 1, 2)) << "a ring of 355 million entries";
     EXPECT_TRUE(StreamSound::canPlay(8064, 18900, 2));
 
@@ -214,6 +220,34 @@ TEST_F(StreamSoundTest, RefusesWhatItCannotPlay)
     const int write = stream->getWrite();
     stream->playStream(chunk.data(), 8064, 37800, 2);
     EXPECT_EQ(write, stream->getWrite());
+}
+
+TEST_F(StreamSoundTest, TrailingPartialFrameIsDropped)
+{
+    // 32769 bytes: the odd byte would land past the staging area and the resampler
+    // would step once more, reading two entries past it. 2353 bytes have the ring
+    // of 2352 (need 1176) and must play exactly what 2352 bytes play.
+    const std::vector<short> data = noise(16385, 14);
+    const int lengths[][2] = {{32768, 32769}, {2352, 2353}};
+    for (const auto& pair : lengths)
+    {
+        std::vector<std::vector<short>> rings;
+        std::vector<int> writes;
+        for (int length : pair)
+        {
+            StreamSound whole;
+            whole.init();
+            for (int chunk = 0; chunk < 3; ++chunk)
+            {
+                ASSERT_TRUE(whole.checkStreamBuffer(length, 44100, 2));
+                whole.playStream(data.data(), length, 44100, 2);
+            }
+            rings.emplace_back(whole.getRing(), whole.getRing() + whole.getSize());
+            writes.push_back(whole.getWrite());
+        }
+        EXPECT_EQ(writes[0], writes[1]) << pair[1] << " bytes";
+        EXPECT_TRUE(rings[0] == rings[1]) << pair[1] << " bytes";
+    }
 }
 
 TEST_F(StreamSoundTest, FullStagingAreaAtTheSlowestRateStaysInBounds)
