@@ -10,11 +10,18 @@
 #include "plugin/StreamQueue.h"
 #include "record/RecordControl.h"
 
+#include <algorithm>
+#include <cstring>
+
 #define SPU_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace
 {
 void* hInstance = nullptr; // the module handle of the Windows interface; never set here
+
+// About a millisecond of the heaviest frames: the longest SPUrender holds the
+// critical section at once.
+const unsigned long RenderSliceFrames = 1024;
 } // namespace
 
 SPU_EXPORT const char* PSEgetLibName()
@@ -204,9 +211,22 @@ SPU_EXPORT void SPUrender(short* buffer, unsigned long length)
     const unsigned long frames = length / 4;
     if (buffer == nullptr || frames == 0)
         return;
-    enterCS();
-    theAudioOut.playSounds(buffer, frames);
-    leaveCS();
+    // In slices, leaving the critical section between them: a host may ask for
+    // seconds of sound in one call, and the pacing thread must not wait that long.
+    unsigned long done = 0;
+    while (done < frames)
+    {
+        const unsigned long slice = std::min(frames - done, RenderSliceFrames);
+        enterCS();
+        const unsigned long rendered = theAudioOut.playSounds(buffer + 2 * done, slice);
+        leaveCS();
+        done += rendered;
+        if (rendered < slice)
+            break; // "SPU IRQ - Wait CPU action": held at an interrupt until the CPU acts
+    }
+    // The frames that the hold keeps from being rendered are silence, not whatever
+    // the host's buffer held.
+    std::memset(buffer + 2 * done, 0, (frames - done) * 4);
 }
 
 SPU_EXPORT long SPUfreeze(unsigned long mode, SPUFreeze_t* record)

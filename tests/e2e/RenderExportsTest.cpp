@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -100,3 +101,51 @@ TEST(RenderExportsTest, NullCallbackKeepsHitsUntilOneIsRegistered)
     EXPECT_EQ(1, e2e::callbackCount());
 }
 } // namespace
+
+namespace
+{
+// A voice that sounds at once (one block looping on itself, at full volume) and an
+// interrupt at the transfer address that the next DMA block reaches.
+void soundingVoiceAndTransferInterrupt(Plugin& plugin)
+{
+    plugin.SPUwriteRegister(0x1F801D80, 0x3FFF);
+    plugin.SPUwriteRegister(0x1F801D82, 0x3FFF);
+    plugin.SPUwriteRegister(0x1F801C00, 0x3FFF);
+    plugin.SPUwriteRegister(0x1F801C02, 0x3FFF);
+    plugin.SPUwriteRegister(0x1F801C04, 0x1000);
+    plugin.SPUwriteRegister(0x1F801C06, 0x0200);
+    plugin.SPUwriteRegister(0x1F801C08, 0x00FF); // attack at once, full sustain
+    plugin.SPUwriteRegister(0x1F801DA6, 0x0200);
+    std::vector<unsigned short> block = {0x0700, 0x7777, 0x7777, 0x7777, 0x7777, 0x7777, 0x7777, 0x7777};
+    plugin.SPUwriteDMAMem(block.data(), 8);
+    plugin.SPUwriteRegister(0x1F801D88, 1);
+    plugin.SPUwriteRegister(0x1F801DA4, 0x0100);
+    plugin.SPUwriteRegister(0x1F801DAA, 0x0040);
+    plugin.SPUwriteRegister(0x1F801DA6, 0x0000);
+    std::vector<unsigned short> words(0x400, 0);
+    plugin.SPUwriteDMAMem(words.data(), 0x400);
+}
+} // namespace
+
+TEST(RenderExportsTest, FramesHeldForTheCpuAreSilence)
+{
+    e2e::PluginSession session({{"SPUIRQWaitCPUAction", 1}});
+    ASSERT_TRUE(session.fresh() && session.ok());
+    soundingVoiceAndTransferInterrupt(*session);
+
+    // The first frame delivers the interrupt and the hold begins: every later cell
+    // of the buffer is silence, none keeps what the host's buffer held.
+    std::vector<short> buffer(2 * 4096, 0x5A5A);
+    session->SPUrender(buffer.data(), 4 * 4096);
+    EXPECT_EQ(1, e2e::callbackCount());
+    for (size_t i = 2; i < buffer.size(); ++i)
+        ASSERT_EQ(0, buffer[i]) << "cell " << i / 2;
+
+    // Once the CPU has acted (it acknowledges the interrupt), rendering goes on
+    // through a buffer larger than one render slice, and the voice is heard.
+    session->SPUwriteRegister(0x1F801DAA, 0x0000);
+    std::fill(buffer.begin(), buffer.end(), 0x5A5A);
+    session->SPUrender(buffer.data(), 4 * 4096);
+    EXPECT_EQ(buffer.end(), std::find(buffer.begin(), buffer.end(), 0x5A5A)) << "a frame was not rendered";
+    EXPECT_GT(std::count_if(buffer.begin(), buffer.end(), [](short s) { return s != 0; }), 4000);
+}
