@@ -15,16 +15,6 @@
 
 namespace
 {
-struct XaRecord
-{
-    int32_t freq;
-    int32_t nbits;
-    int32_t stereo;
-    int32_t nsamples;
-    int32_t decoderState[4];
-    int16_t pcm[16384];
-};
-
 Plugin& streamPlugin()
 {
     static Plugin* loaded = nullptr;
@@ -46,7 +36,7 @@ Plugin& streamPlugin()
 void StreamXaSectorGroup(benchmark::State& state)
 {
     Plugin& plugin = streamPlugin();
-    static XaRecord xa;
+    static xa_decode_t xa;
     for (int i = 0; i < 16384; ++i)
         xa.pcm[i] = static_cast<int16_t>(i * 7919);
     std::vector<short> out(2 * 2352);

@@ -77,7 +77,7 @@ protected:
             if (plugin == nullptr)
                 _exit(HostNoPlugin);
             auto init = reinterpret_cast<long (*)()>(dlsym(plugin, "SPUinit"));
-            auto open = reinterpret_cast<long (*)(void*)>(dlsym(plugin, "SPUopen"));
+            auto open = reinterpret_cast<long (*)(...)>(dlsym(plugin, "SPUopen")); // the export's own type
             auto write = reinterpret_cast<void (*)(unsigned long, unsigned short)>(dlsym(plugin, "SPUwriteRegister"));
             auto closeOutput = reinterpret_cast<long (*)()>(dlsym(plugin, "SPUclose"));
             auto shutdown = reinterpret_cast<long (*)()>(dlsym(plugin, "SPUshutdown"));

@@ -200,7 +200,7 @@ TEST_F(ReplayTest, EntriesPlayAtTheirTimeStampsOverTheSnapshot)
     std::memcpy(record.data(), "DIRIR", 6);
     std::memcpy(record.data() + 16, log.bytes.data() + 0x80000, 512);
     std::memcpy(record.data() + 528, log.bytes.data(), 0x80000);
-    host.SPUfreeze(0, record.data());
+    host.SPUfreeze(0, reinterpret_cast<SPUFreeze_t*>(record.data()));
     std::vector<short> frames(2 * duration);
     uint32_t now = 0;
     for (const Write& w : writes)

@@ -10,16 +10,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace
 {
-// The plugin's save-state record: header, register image, sound RAM, XA record, reserved.
-const size_t FreezeSize = 558640;
-const size_t FreezeRegisterOffset = 16;
-const size_t FreezeSoundRamOffset = 528;
-const unsigned long FreezeLoad = 0;
-
 const unsigned long RenderChunkFrames = 4096;
 const int DMAReadChunkWords = 0x40000;
 
@@ -31,16 +26,17 @@ public:
     {
     }
 
+    // The log's words are little-endian, as are this host's.
     void loadSnapshot(const LogFile& log)
     {
-        std::vector<unsigned char> record(FreezeSize, 0);
-        std::memcpy(record.data(), "DIRIR", 6);
-        put32(record.data() + 8, 1);
-        put32(record.data() + 12, FreezeSize);
-        const std::vector<unsigned char>& image = log.registerImage();
-        std::memcpy(record.data() + FreezeRegisterOffset, image.data(), image.size());
-        std::memcpy(record.data() + FreezeSoundRamOffset, log.soundRam().data(), log.soundRam().size());
-        plugin.SPUfreeze(FreezeLoad, record.data());
+        // Half a megabyte: on the heap, zeroed, so the XA part holds nothing to play.
+        const std::unique_ptr<SPUFreeze_t> record(new SPUFreeze_t());
+        std::memcpy(record->name, "DIRIR", 6);
+        record->version = 1;
+        record->size = sizeof(SPUFreeze_t);
+        std::memcpy(record->spuRegister, log.registerImage().data(), sizeof(record->spuRegister));
+        std::memcpy(record->soundBuffer, log.soundRam().data(), sizeof(record->soundBuffer));
+        plugin.SPUfreeze(FreezeLoad, record.get());
     }
 
     void renderUntil(uint32_t time)
@@ -76,7 +72,8 @@ public:
             readDMA(entry.count);
             break;
         case LogFile::XAplay:
-            plugin.SPUplayADPCMchannel(entry.payload.data());
+            std::memcpy(&xa, entry.payload.data(), sizeof(xa));
+            plugin.SPUplayADPCMchannel(&xa);
             break;
         case LogFile::CDDAplay:
             plugin.SPUplayCDDAchannel(reinterpret_cast<short*>(entry.payload.data()), entry.count);
@@ -85,12 +82,6 @@ public:
     }
 
 private:
-    static void put32(unsigned char* at, uint32_t value)
-    {
-        for (int i = 0; i < 4; ++i)
-            at[i] = static_cast<unsigned char>(value >> (8 * i));
-    }
-
     // The words read are thrown away; reading in pieces keeps a huge logged count
     // from asking for gigabytes while leaving the SPU in the same state.
     void readDMA(int32_t count)
@@ -115,6 +106,7 @@ private:
     uint32_t now = 0;
     std::vector<short> buffer = std::vector<short>(2 * RenderChunkFrames);
     std::vector<unsigned short> dmaBuffer = std::vector<unsigned short>(1);
+    xa_decode_t xa = {};
 };
 
 // Reads the whole log once before anything is played or written, so that a broken

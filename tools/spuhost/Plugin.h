@@ -1,5 +1,7 @@
 #pragma once
 
+#include "spuhost/PsxRecords.h"
+
 #include <cstdint>
 #include <string>
 
@@ -7,6 +9,10 @@
 // functions, exactly as an emulator sees it. The standard exports are required;
 // the newer ones (SPUrender, SPUasync, SPUfreeze, the CD inputs) are optional and
 // null when the plugin lacks them.
+//
+// Every pointer type is the export's own type, parameter types included: a call
+// through a pointer of another type is undefined. The members are public so that a
+// program linking a plugin directly can fill them without load().
 class Plugin
 {
 public:
@@ -22,8 +28,8 @@ public:
     typedef void (*AsyncFn)(unsigned long);
     typedef void (*RenderFn)(short*, unsigned long);
     typedef void (*RegisterCallbackFn)(void (*)(void));
-    typedef long (*FreezeFn)(unsigned long, void*);
-    typedef void (*PlayADPCMFn)(void*);
+    typedef long (*FreezeFn)(unsigned long, SPUFreeze_t*);
+    typedef void (*PlayADPCMFn)(xa_decode_t*);
     typedef void (*PlayCDDAFn)(short*, int);
 
     Plugin();

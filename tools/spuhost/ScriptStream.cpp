@@ -18,23 +18,10 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 namespace
 {
-// The host's XA record as the plugin reads it (32800 bytes, little-endian).
-struct XaRecord
-{
-    int32_t freq;
-    int32_t nbits;
-    int32_t stereo;
-    int32_t nsamples;
-    int32_t decoderState[4];
-    int16_t pcm[16384];
-};
-static_assert(sizeof(XaRecord) == 32800, "the XA record is 32800 bytes");
-
-const size_t FreezeRecordSize = 558640;
-
 bool readSamples(ScriptRunner& runner, const std::string& path, std::vector<short>& samples)
 {
     std::ifstream in(runner.resolvePath(path), std::ios::binary);
@@ -92,7 +79,7 @@ bool playXa(ScriptRunner& runner, const ScriptRunner::Words& w)
     const size_t chunkFrames = channels == 2 ? 2016 : 4032;
     const size_t totalFrames = samples.size() / channels;
     unsigned long long owed = 0;
-    XaRecord record;
+    xa_decode_t record;
     for (size_t first = 0; first < totalFrames; first += chunkFrames)
     {
         const size_t frames = totalFrames - first < chunkFrames ? totalFrames - first : chunkFrames;
@@ -137,13 +124,13 @@ bool freeze(ScriptRunner& runner, const ScriptRunner::Words& w)
     Plugin& plugin = runner.getPlugin();
     if (plugin.SPUfreeze == nullptr)
         return runner.fail("the plugin has no SPUfreeze");
-    std::vector<unsigned char> record(FreezeRecordSize);
+    // Half a megabyte: on the heap, zeroed.
+    const std::unique_ptr<SPUFreeze_t> record(new SPUFreeze_t());
+    char* const bytes = reinterpret_cast<char*>(record.get());
     if (w.size() == 2 && w[1] == "size")
     {
-        plugin.SPUfreeze(2, record.data());
-        const unsigned long size = record[12] | (record[13] << 8) | (record[14] << 16) |
-                                   (static_cast<unsigned long>(record[15]) << 24);
-        std::printf("freeze size %lu\n", size);
+        plugin.SPUfreeze(FreezeSizeQuery, record.get());
+        std::printf("freeze size %lu\n", static_cast<unsigned long>(record->size));
         return true;
     }
     if (w.size() != 3 || (w[1] != "save" && w[1] != "load"))
@@ -151,9 +138,9 @@ bool freeze(ScriptRunner& runner, const ScriptRunner::Words& w)
     const std::string path = runner.resolvePath(w[2]);
     if (w[1] == "save")
     {
-        plugin.SPUfreeze(1, record.data());
+        plugin.SPUfreeze(FreezeSave, record.get());
         std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size()));
+        out.write(bytes, static_cast<std::streamsize>(sizeof(SPUFreeze_t)));
         if (!out)
             return runner.fail("cannot write '" + path + "'");
         return true;
@@ -161,11 +148,11 @@ bool freeze(ScriptRunner& runner, const ScriptRunner::Words& w)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return runner.fail("cannot read '" + path + "'");
-    in.read(reinterpret_cast<char*>(record.data()), static_cast<std::streamsize>(record.size()));
-    if (static_cast<size_t>(in.gcount()) != record.size())
+    in.read(bytes, static_cast<std::streamsize>(sizeof(SPUFreeze_t)));
+    if (static_cast<size_t>(in.gcount()) != sizeof(SPUFreeze_t))
         return runner.fail("'" + path + "' holds " + std::to_string(in.gcount()) + " bytes, a save state " +
-                           std::to_string(FreezeRecordSize));
-    plugin.SPUfreeze(0, record.data());
+                           std::to_string(sizeof(SPUFreeze_t)));
+    plugin.SPUfreeze(FreezeLoad, record.get());
     return true;
 }
 
