@@ -5,6 +5,7 @@
 
 #include "audio/AudioOutThread.h"
 #include "audio/CriticalSection.h"
+#include "plugin/Exports.h"
 #include "plugin/Freeze.h"
 #include "plugin/Globals.h"
 #include "plugin/StreamQueue.h"

@@ -56,7 +56,8 @@ void Envelope::setADSRVolume(int value)
 void Envelope::initEnvelopeTable()
 {
     const int shift = 32 - ADSRResolutionBit;
-    auto t = [shift](int n)
+    // shift is a constant expression, which the lambda may use without capturing it.
+    auto t = [](int n)
     {
         const int64_t value = static_cast<int64_t>(std::pow(2.0, 31.0 - n / 4.0));
         return static_cast<uint32_t>(value) >> shift;

@@ -5,6 +5,7 @@
 #include "TempDir.h"
 
 #include "audio/CriticalSection.h"
+#include "plugin/Exports.h"
 #include "plugin/Globals.h"
 #include "record/RecordControl.h"
 #include "support/Bytes.h"
@@ -17,20 +18,6 @@
 #include <string>
 #include <sys/wait.h>
 
-extern "C" {
-long SPUinit();
-long SPUshutdown();
-long SPUclose();
-void SPUwriteRegister(unsigned long address, unsigned short value);
-unsigned short SPUreadRegister(unsigned long address);
-void SPUwriteDMA(unsigned short value);
-unsigned short SPUreadDMA();
-void SPUwriteDMAMem(unsigned short* source, int count);
-void SPUreadDMAMem(unsigned short* destination, int count);
-void SPUplayADPCMchannel(xa_decode_t* xa);
-void SPUplayCDDAchannel(short* data, int length);
-void SPUrender(short* buffer, unsigned long length);
-}
 
 namespace
 {
