@@ -8,6 +8,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 int StreamSound::ConfigWaitForXABufferIsFree = 0;
 
 StreamSound::StreamSound()
@@ -216,8 +220,31 @@ void StreamSound::skipOverrun()
 
 void StreamSound::blendRun(short* dst, const short* src, int entries, int fadeFrom) const
 {
-    // src lies ahead of dst in the ring: each entry is read before the walk
-    // reaches it to write it.
+    // src lies ahead of dst in the ring: each frame is read before the walk
+    // reaches it to write it. A frame at a time in SSE2 (part of every x86-64):
+    // the same products, sum, clamp and truncation as crossfade(), for both
+    // entries at once, at half the cost of the walk that dominates an overrun.
+#if defined(__SSE2__)
+    const __m128d lowest = _mm_set1_pd(-32768.0);
+    const __m128d highest = _mm_set1_pd(32767.0);
+    for (int i = 0; i < entries; i += 2)
+    {
+        const __m128d ab = _mm_loadu_pd(gains + fadeFrom - i);
+        const __m128d a = _mm_unpacklo_pd(ab, ab);
+        const __m128d b = _mm_unpackhi_pd(ab, ab);
+        int32_t oldPair, newPair;
+        std::memcpy(&oldPair, dst + i, 4);
+        std::memcpy(&newPair, src + i, 4);
+        const __m128i old16 = _mm_cvtsi32_si128(oldPair);
+        const __m128i new16 = _mm_cvtsi32_si128(newPair);
+        const __m128d old = _mm_cvtepi32_pd(_mm_srai_epi32(_mm_unpacklo_epi16(old16, old16), 16));
+        const __m128d incoming = _mm_cvtepi32_pd(_mm_srai_epi32(_mm_unpacklo_epi16(new16, new16), 16));
+        const __m128d mixed = _mm_add_pd(_mm_mul_pd(old, a), _mm_mul_pd(incoming, b));
+        const __m128i clamped = _mm_cvttpd_epi32(_mm_max_pd(lowest, _mm_min_pd(highest, mixed)));
+        const int32_t pair = _mm_cvtsi128_si32(_mm_packs_epi32(clamped, clamped));
+        std::memcpy(dst + i, &pair, 4);
+    }
+#else
     for (int i = 0; i < entries; i += 2)
     {
         const double a = gains[fadeFrom - i];
@@ -225,6 +252,7 @@ void StreamSound::blendRun(short* dst, const short* src, int entries, int fadeFr
         dst[i] = crossfade(dst[i], a, src[i], b);
         dst[i + 1] = crossfade(dst[i + 1], a, src[i + 1], b);
     }
+#endif
 }
 
 // The ring runs low: the most recent h entries are played once more, and the audio
