@@ -85,6 +85,13 @@ bool LogFile::open(const std::string& path)
         lastError = "cannot read the head";
         return false;
     }
+    // A recording this long is no recording; playing it would render for hours.
+    if (durationFrames > MaxDurationFrames)
+    {
+        fail(DurationOffset, "duration " + std::to_string(durationFrames) + " frames is over 24 hours (" +
+                                 std::to_string(MaxDurationFrames) + " frames): the log is damaged");
+        return false;
+    }
     return true;
 }
 
@@ -138,6 +145,12 @@ LogFile::Result LogFile::next(Entry& entry)
         if (entry.count < 0)
             return fail(entry.offset, std::string(typeName(type)) + " with a negative count " +
                                           std::to_string(entry.count));
+        // A transfer past the end of sound RAM wraps round to its start: a longer
+        // one only makes a player work for nothing.
+        if (entry.type != CDDAplay && entry.count > MaxTransferWords)
+            return fail(entry.offset, std::string(typeName(type)) + " of " + std::to_string(entry.count) +
+                                          " words is more than sound RAM holds (" +
+                                          std::to_string(MaxTransferWords) + ")");
         if (entry.type == DMAwrite)
             dataSize = 2L * entry.count;
         else if (entry.type == CDDAplay)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "spuhost/PsxRecords.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -21,15 +23,20 @@
 //
 // Logs come from anywhere, so every count is checked against the rest of the file
 // before anything is read or allocated; a log that breaks the layout stops the
-// reader with an error that names the byte offset.
+// reader with an error that names the byte offset. Beyond the layout, the reader
+// bounds what a few bytes can ask of a player: no transfer of more words than sound
+// RAM holds, no duration over 24 hours.
 class LogFile
 {
 public:
     static const long HeadSize = 0x80204;
     static const long SoundRamSize = 0x80000;
     static const long RegisterImageSize = 512;
-    static const long XaRecordSize = 32800;
+    static const long DurationOffset = 0x80200;
+    static const long XaRecordSize = sizeof(xa_decode_t);
     static const int TypeCount = 6;
+    static const int32_t MaxTransferWords = SoundRamSize / 2;
+    static const uint32_t MaxDurationFrames = 24u * 3600 * 44100; // 3 810 240 000
 
     enum Type
     {
