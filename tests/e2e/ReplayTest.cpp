@@ -344,6 +344,28 @@ TEST_F(ReplayTest, AFewFramesPlay)
     EXPECT_EQ(readFileBytes(file("out.raw")).size(), 5u * 4);
 }
 
+// A WAV header's sizes are 32-bit: the RIFF size, 36 + 4 bytes a frame, fits up to
+// 1 073 741 814 frames. A longer replay with --wav is refused before any file is
+// opened, instead of writing gigabytes under a header that lies.
+TEST_F(ReplayTest, WavPastWhatItsHeaderCountsIsRefusedBeforeAnythingIsWritten)
+{
+    LogBuilder(1073741815u).save(file("spulog.spu"));
+    const std::vector<unsigned char> earlier = {'k', 'e', 'e', 'p'};
+    writeFileBytes(file("out.wav"), earlier);
+    const HostRun run = replay();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("spuhost replay: spulog.spu: 1073741815 frames do not fit a WAV file, which holds at "
+                           "most 1073741814 frames"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFileBytes(file("out.wav")), earlier) << "the earlier file was touched";
+    EXPECT_NE(access(file("out.raw").c_str(), F_OK), 0) << "the raw file was opened";
+
+    const HostRun wavOnly = runHost(dir, "replay '" SPU_PLUGIN_PATH "' spulog.spu --wav new.wav");
+    EXPECT_EQ(wavOnly.status, 1);
+    EXPECT_NE(access(file("new.wav").c_str(), F_OK), 0);
+}
+
 TEST_F(ReplayTest, ReplayWithoutOutputIsAUsageError)
 {
     LogBuilder(10).save(file("spulog.spu"));

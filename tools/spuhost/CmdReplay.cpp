@@ -111,7 +111,7 @@ private:
 
 // Reads the whole log once before anything is played or written, so that a broken
 // log leaves no half-written output behind. Reports which exports it needs.
-bool checkLog(const std::string& path, bool& hasXA, bool& hasCDDA)
+bool checkLog(const std::string& path, bool& hasXA, bool& hasCDDA, uint32_t& duration)
 {
     LogFile log;
     if (!log.open(path))
@@ -119,6 +119,7 @@ bool checkLog(const std::string& path, bool& hasXA, bool& hasCDDA)
         std::fprintf(stderr, "spuhost replay: %s: %s\n", path.c_str(), log.error().c_str());
         return false;
     }
+    duration = log.duration();
     LogFile::Entry entry;
     LogFile::Result result;
     while ((result = log.next(entry)) == LogFile::Ok)
@@ -155,8 +156,19 @@ int runReplay(const std::vector<std::string>& args)
     }
     const std::string& logPath = args[1];
     bool hasXA = false, hasCDDA = false;
-    if (!checkLog(logPath, hasXA, hasCDDA))
+    uint32_t duration = 0;
+    if (!checkLog(logPath, hasXA, hasCDDA, duration))
         return 1;
+    // The 32-bit sizes of a WAV header would wrap: refused before anything is rendered.
+    if (!wavPath.empty() && duration > FrameWriter::MaxWavFrames)
+    {
+        std::fprintf(stderr,
+                     "spuhost replay: %s: %lu frames do not fit a WAV file, which holds at most %llu frames"
+                     " (about 6 h 45 min); use --out for raw output\n",
+                     logPath.c_str(), static_cast<unsigned long>(duration),
+                     static_cast<unsigned long long>(FrameWriter::MaxWavFrames));
+        return 1;
+    }
 
     Plugin plugin;
     if (!plugin.load(args[0]))
@@ -216,12 +228,12 @@ int runReplay(const std::vector<std::string>& args)
 
     if (!wavPath.empty() && !wav.close())
     {
-        std::fprintf(stderr, "spuhost: error writing '%s'\n", wavPath.c_str());
+        std::fprintf(stderr, "spuhost: error writing '%s': %s\n", wavPath.c_str(), wav.error().c_str());
         status = 1;
     }
     if (!rawPath.empty() && !raw.close())
     {
-        std::fprintf(stderr, "spuhost: error writing '%s'\n", rawPath.c_str());
+        std::fprintf(stderr, "spuhost: error writing '%s': %s\n", rawPath.c_str(), raw.error().c_str());
         status = 1;
     }
     return status;
