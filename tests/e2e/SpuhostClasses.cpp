@@ -5,3 +5,5 @@
 // Once the build gives these classes a library of their own, link that instead.
 
 #include "spuhost/FrameWriter.cpp"
+#include "spuhost/LogFile.cpp"
+#include "spuhost/Replay.cpp"

@@ -66,13 +66,31 @@ public:
         Bad,
     };
 
+    // What one pass over the entries found.
+    struct Summary
+    {
+        unsigned long counts[TypeCount] = {};
+        bool needsXA() const { return counts[XAplay] != 0; }
+        bool needsCDDA() const { return counts[CDDAplay] != 0; }
+    };
+
     LogFile();
     ~LogFile();
 
     // Opens the log and reads its head; false with error() set when it cannot.
     bool open(const std::string& path);
+    // The same for a stream already open for reading (a file, or bytes in memory
+    // through fmemopen): the LogFile closes it, whether the head reads or not. The
+    // stream must seek, to tell the size.
+    bool open(FILE* stream);
     // Reads the next entry: Ok, End after the last one, or Bad with error() set.
     Result next(Entry& entry);
+    // Reads every entry from the current one to the end, counting them by type, and
+    // then goes back to the first entry; false with error() set at a fault. Run
+    // before anything is played, so that a broken log leaves no half-written output.
+    bool check(Summary& summary);
+    // Back to the first entry.
+    bool rewind();
 
     const std::string& error() const { return lastError; }
     const std::vector<unsigned char>& soundRam() const { return ram; }
@@ -85,6 +103,8 @@ private:
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
+    void close();
+    bool readHead();
     bool read(void* data, long size);
     bool read32(uint32_t& value);
     Result fail(long offset, const std::string& message);
