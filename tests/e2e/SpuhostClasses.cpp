@@ -6,4 +6,5 @@
 
 #include "spuhost/FrameWriter.cpp"
 #include "spuhost/LogFile.cpp"
+#include "spuhost/ProgressLine.cpp"
 #include "spuhost/Replay.cpp"

@@ -1,17 +1,53 @@
 // spuhost replay: plays an event log ("spulog.spu") back through a plugin (see
 // Replay) into a WAV file, a raw file or both. The whole log is checked before
-// anything is written.
+// anything is written. On a terminal the frames done are shown as they go; Ctrl-C
+// stops between two chunks, with the output files closed and valid for what was
+// rendered.
 
 #include "spuhost/Command.h"
 #include "spuhost/FrameWriter.h"
 #include "spuhost/LogFile.h"
 #include "spuhost/Plugin.h"
+#include "spuhost/ProgressLine.h"
 #include "spuhost/Replay.h"
 
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace
 {
+// The shell's status for a program ended by SIGINT.
+const int InterruptedStatus = 128 + SIGINT;
+
+volatile sig_atomic_t interruptRequested = 0;
+
+void onInterrupt(int)
+{
+    interruptRequested = 1;
+}
+
+// Ctrl-C sets the flag for as long as this lives; then SIGINT is as it was.
+class InterruptGuard
+{
+public:
+    InterruptGuard()
+    {
+        interruptRequested = 0;
+        struct sigaction action = {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous);
+    }
+    ~InterruptGuard() { sigaction(SIGINT, &previous, nullptr); }
+
+private:
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+    struct sigaction previous = {};
+};
+
 int usage()
 {
     std::fprintf(stderr, "usage: spuhost replay PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw]"
@@ -85,13 +121,29 @@ int runReplay(const std::vector<std::string>& args)
 
     Replay replay(plugin, log);
     replay.setOutputs(wavPath.empty() ? nullptr : &wav, rawPath.empty() ? nullptr : &raw);
-    const Replay::Result result = replay.run();
+    ProgressLine progress(stderr, "spuhost replay");
+    if (isatty(STDERR_FILENO))
+        replay.setProgress([&progress](uint32_t done, uint32_t total) { progress.update(done, total); });
+    Replay::Result result;
+    {
+        InterruptGuard guard;
+        replay.setStopFlag(&interruptRequested);
+        result = replay.run();
+    }
+    progress.finish();
 
     int status = 0;
     if (result == Replay::BadEntry)
     {
         std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), replay.error().c_str());
         status = 1;
+    }
+    else if (result == Replay::Interrupted)
+    {
+        std::fprintf(stderr, "spuhost replay: interrupted after %lu of %lu frames; the output holds them\n",
+                     static_cast<unsigned long>(replay.framesRendered()),
+                     static_cast<unsigned long>(log.duration()));
+        status = InterruptedStatus;
     }
     if (!wavPath.empty() && !wav.close())
     {
