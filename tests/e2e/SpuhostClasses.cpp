@@ -8,3 +8,4 @@
 #include "spuhost/LogFile.cpp"
 #include "spuhost/ProgressLine.cpp"
 #include "spuhost/Replay.cpp"
+#include "spuhost/WavReader.cpp"
