@@ -4,6 +4,8 @@
 
 #include "HostFixture.h"
 #include "support/Bytes.h"
+#include "support/HostRun.h"
+#include "support/LogBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,67 +17,6 @@
 
 namespace
 {
-const size_t Head = 0x80204;
-
-struct HostRun
-{
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-HostRun runHost(const std::string& dir, const std::string& args)
-{
-    const std::string command = "cd '" + dir + "' && '" SPU_HOST_PATH "' " + args + " >host.out 2>host.err";
-    const int raw = std::system(command.c_str());
-    HostRun run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    const std::vector<unsigned char> out = readFileBytes(dir + "/host.out");
-    const std::vector<unsigned char> err = readFileBytes(dir + "/host.err");
-    run.out.assign(out.begin(), out.end());
-    run.err.assign(err.begin(), err.end());
-    return run;
-}
-
-// A log with sound RAM and register image given as words; entries are appended.
-struct LogBuilder
-{
-    std::vector<unsigned char> bytes;
-
-    explicit LogBuilder(uint32_t duration, const std::vector<uint16_t>& ram = {},
-                        const std::vector<uint16_t>& registers = {})
-    {
-        bytes.reserve(Head);
-        for (size_t i = 0; i < 0x40000; ++i)
-            put16(bytes, i < ram.size() ? ram[i] : 0);
-        for (size_t i = 0; i < 256; ++i)
-            put16(bytes, i < registers.size() ? registers[i] : 0);
-        put32(bytes, duration);
-    }
-    LogBuilder& header(uint32_t time, unsigned char type)
-    {
-        put32(bytes, time);
-        bytes.push_back(type);
-        return *this;
-    }
-    LogBuilder& regWrite(uint32_t time, uint32_t address, uint16_t value)
-    {
-        header(time, 0);
-        put32(bytes, address);
-        put16(bytes, value);
-        return *this;
-    }
-    LogBuilder& dmaWrite(uint32_t time, const std::vector<uint16_t>& words)
-    {
-        header(time, 2);
-        put32(bytes, static_cast<uint32_t>(words.size()));
-        for (uint16_t w : words)
-            put16(bytes, w);
-        return *this;
-    }
-    void save(const std::string& path) const { writeFileBytes(path, bytes); }
-};
-
 class ReplayTest : public HostTest
 {
 protected:
@@ -83,13 +24,15 @@ protected:
     {
         return runHost(dir, "replay '" SPU_PLUGIN_PATH "' " + log + " --wav out.wav --out out.raw");
     }
-    // Expects the replay and info to refuse the log with an error naming the offset.
-    void expectRejected(const LogBuilder& log, const std::string& offset)
+    // Expects the replay and info to refuse the log with an error naming the offset
+    // (and saying `what`).
+    void expectRejected(const LogBuilder& log, const std::string& offset, const std::string& what = "")
     {
         log.save(file("spulog.spu"));
         const HostRun run = replay();
         EXPECT_NE(run.status, 0);
         EXPECT_NE(run.err.find("offset " + offset), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(what), std::string::npos) << run.err;
         // Under the sanitizer build a memory fault also ends in a non-zero status.
         EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;
         EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << run.err;
@@ -98,6 +41,7 @@ protected:
         const HostRun info = runHost(dir, "info spulog.spu");
         EXPECT_NE(info.status, 0);
         EXPECT_NE(info.err.find("offset " + offset), std::string::npos) << info.err;
+        EXPECT_NE(info.err.find(what), std::string::npos) << info.err;
     }
 
     std::string file(const std::string& name) const { return dir + "/" + name; }
@@ -134,24 +78,6 @@ TEST_F(ReplayTest, RendersTheRecordedDuration)
     EXPECT_EQ(le32(wav, 40), 176400u);
     const std::vector<unsigned char> raw = readFileBytes(file("out.raw"));
     EXPECT_EQ(raw, std::vector<unsigned char>(wav.begin() + 44, wav.end()));
-}
-
-// A looping ADPCM tone of four blocks: filter 0, shift 4, a rising and falling saw.
-std::vector<uint16_t> toneBlocks()
-{
-    std::vector<unsigned char> bytes;
-    for (int block = 0; block < 4; ++block)
-    {
-        bytes.push_back(0x04);                                  // shift 4, filter 0
-        bytes.push_back(block == 0 ? 0x04 : block == 3 ? 0x03 : 0x00); // loop start; end + repeat
-        for (int i = 0; i < 14; ++i)
-            bytes.push_back(
-                static_cast<unsigned char>(block < 2 ? 0x77 - (i & 3) * 0x11 : 0x99 + (i & 3) * 0x11));
-    }
-    std::vector<uint16_t> words;
-    for (size_t i = 0; i < bytes.size(); i += 2)
-        words.push_back(static_cast<uint16_t>(bytes[i] | bytes[i + 1] << 8));
-    return words;
 }
 
 TEST_F(ReplayTest, EntriesPlayAtTheirTimeStampsOverTheSnapshot)
@@ -351,6 +277,93 @@ TEST_F(ReplayTest, TimeStampBeyondTheDurationIsRejected)
     LogBuilder log(1000);
     log.regWrite(1000, 0x1F801C00, 1).regWrite(1001, 0x1F801C00, 2);
     expectRejected(log, "0x8020F");
+}
+
+// Sound RAM holds 0x40000 words; a transfer past its end wraps round, so a longer
+// one only asks the player for work (2^31 words took seconds per entry).
+TEST_F(ReplayTest, TransfersOfMoreWordsThanSoundRamAreRejected)
+{
+    {
+        SCOPED_TRACE("DMA read");
+        LogBuilder log(10);
+        log.regWrite(0, 0x1F801DA6, 0).dmaRead(1, 0x40001);
+        expectRejected(log, "0x8020F", "DMAread of 262145 words is more than sound RAM holds (262144)");
+    }
+    {
+        SCOPED_TRACE("DMA read of 2^31 - 1 words");
+        LogBuilder log(10);
+        log.dmaRead(0, 0x7FFFFFFF);
+        expectRejected(log, "0x80204", "more than sound RAM holds");
+    }
+    {
+        SCOPED_TRACE("DMA write, all its words present");
+        LogBuilder log(10);
+        log.regWrite(0, 0x1F801DA6, 0).dmaWrite(0, std::vector<uint16_t>(0x40001, 0x1234));
+        expectRejected(log, "0x8020F", "DMAwrite of 262145 words is more than sound RAM holds");
+    }
+}
+
+TEST_F(ReplayTest, TransfersOfAllSoundRamPlay)
+{
+    std::vector<uint16_t> ram(0x40000);
+    for (size_t i = 0; i < ram.size(); ++i)
+        ram[i] = static_cast<uint16_t>(i * 40503u);
+    LogBuilder log(100);
+    log.regWrite(0, 0x1F801DA6, 0).dmaWrite(0, ram).regWrite(50, 0x1F801DA6, 0).dmaRead(50, 0x40000);
+    log.save(file("spulog.spu"));
+    const HostRun run = replay();
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFileBytes(file("out.raw")).size(), 100u * 4);
+    const HostRun info = runHost(dir, "info spulog.spu");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("REGwrite: 2\nREGread: 0\nDMAwrite: 1\nDMAread: 1\n"), std::string::npos) << info.out;
+}
+
+// 24 hours at 44100 Hz are 3 810 240 000 frames; a 4-byte duration past that is
+// damage, and would have the replay render for minutes into gigabytes.
+TEST_F(ReplayTest, DurationOver24HoursIsRejectedAsDamaged)
+{
+    expectRejected(LogBuilder(3810240001u), "0x80200", "is over 24 hours");
+    expectRejected(LogBuilder(0xFFFFFFFFu), "0x80200", "the log is damaged");
+
+    LogBuilder(3810240000u).save(file("spulog.spu"));
+    const HostRun info = runHost(dir, "info spulog.spu");
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("duration: 3810240000 frames (86400.000 s)\n"), std::string::npos) << info.out;
+}
+
+TEST_F(ReplayTest, AFewFramesPlay)
+{
+    LogBuilder(5).save(file("spulog.spu"));
+    const HostRun run = replay();
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<unsigned char> wav = readFileBytes(file("out.wav"));
+    ASSERT_EQ(wav.size(), 44u + 5 * 4);
+    EXPECT_EQ(le32(wav, 4), 36u + 5 * 4);
+    EXPECT_EQ(le32(wav, 40), 5u * 4);
+    EXPECT_EQ(readFileBytes(file("out.raw")).size(), 5u * 4);
+}
+
+// A WAV header's sizes are 32-bit: the RIFF size, 36 + 4 bytes a frame, fits up to
+// 1 073 741 814 frames. A longer replay with --wav is refused before any file is
+// opened, instead of writing gigabytes under a header that lies.
+TEST_F(ReplayTest, WavPastWhatItsHeaderCountsIsRefusedBeforeAnythingIsWritten)
+{
+    LogBuilder(1073741815u).save(file("spulog.spu"));
+    const std::vector<unsigned char> earlier = {'k', 'e', 'e', 'p'};
+    writeFileBytes(file("out.wav"), earlier);
+    const HostRun run = replay();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("spuhost replay: spulog.spu: 1073741815 frames do not fit a WAV file, which holds at "
+                           "most 1073741814 frames"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFileBytes(file("out.wav")), earlier) << "the earlier file was touched";
+    EXPECT_NE(access(file("out.raw").c_str(), F_OK), 0) << "the raw file was opened";
+
+    const HostRun wavOnly = runHost(dir, "replay '" SPU_PLUGIN_PATH "' spulog.spu --wav new.wav");
+    EXPECT_EQ(wavOnly.status, 1);
+    EXPECT_NE(access(file("new.wav").c_str(), F_OK), 0);
 }
 
 TEST_F(ReplayTest, ReplayWithoutOutputIsAUsageError)

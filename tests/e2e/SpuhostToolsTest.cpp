@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -103,6 +104,18 @@ TEST(SpuhostToolsTest, RenderDemoWritesMusic)
     const std::string cut = run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " +
                                 wav + " --seconds 3");
     EXPECT_EQ(44u + 3 * 44100 * 4, slurp(wav).size()) << cut;
+    std::remove(wav.c_str());
+}
+// 24347 s are the most whole seconds a WAV file's 32-bit sizes can count.
+TEST(SpuhostToolsTest, RenderRefusesSecondsPastWhatAWavHolds)
+{
+    const std::string wav = "/tmp/spuhost_render_long_test.wav";
+    std::remove(wav.c_str());
+    const std::string report = run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " +
+                                   wav + " --seconds 24348");
+    EXPECT_NE(std::string::npos, report.find("longer than a WAV file holds (1073741814 frames, 24347 s)")) << report;
+    EXPECT_NE(std::string::npos, report.find("[exit")) << report;
+    EXPECT_NE(0, access(wav.c_str(), F_OK)) << "the file was created";
     std::remove(wav.c_str());
 }
 } // namespace

@@ -22,14 +22,7 @@ int runEncode(const std::vector<std::string>& args)
         std::fprintf(stderr, "spuhost encode: %s\n", error.c_str());
         return 1;
     }
-    std::vector<int16_t> mono(wav.samples.size() / wav.channels);
-    for (size_t i = 0; i < mono.size(); ++i)
-    {
-        long sum = 0;
-        for (int c = 0; c < wav.channels; ++c)
-            sum += wav.samples[i * wav.channels + c];
-        mono[i] = static_cast<int16_t>(sum / wav.channels);
-    }
+    const std::vector<int16_t> mono = WavReader::mixToMono(wav);
     const bool loop = args.size() == 3;
     const std::vector<uint8_t> blocks =
         AdpcmEncoder::encode(mono, loop ? AdpcmEncoder::Ending::Loop : AdpcmEncoder::Ending::OneShot);

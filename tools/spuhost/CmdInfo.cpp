@@ -26,12 +26,8 @@ int describeLog(const std::string& path)
         std::fprintf(stderr, "spuhost info: %s: %s\n", path.c_str(), log.error().c_str());
         return 1;
     }
-    unsigned long counts[LogFile::TypeCount] = {};
-    LogFile::Entry entry;
-    LogFile::Result result;
-    while ((result = log.next(entry)) == LogFile::Ok)
-        ++counts[entry.type];
-    if (result == LogFile::Bad)
+    LogFile::Summary summary;
+    if (!log.check(summary))
     {
         std::fprintf(stderr, "spuhost info: %s: %s\n", path.c_str(), log.error().c_str());
         return 1;
@@ -40,7 +36,7 @@ int describeLog(const std::string& path)
     std::printf("duration: %lu frames (%.3f s)\n", static_cast<unsigned long>(log.duration()),
                 log.duration() / 44100.0);
     for (int type = 0; type < LogFile::TypeCount; ++type)
-        std::printf("%s: %lu\n", LogFile::typeName(type), counts[type]);
+        std::printf("%s: %lu\n", LogFile::typeName(type), summary.counts[type]);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include "spuhost/FrameWriter.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -49,6 +50,15 @@ int runRender(const std::vector<std::string>& args)
             if (end == args[i].c_str() || *end != '\0' || seconds < 0 || seconds > 86400)
             {
                 std::fprintf(stderr, "spuhost render: --seconds wants a whole number of seconds (0-86400)\n");
+                return 2;
+            }
+            // The 32-bit sizes of a WAV header would wrap past this.
+            if (static_cast<uint64_t>(seconds) * FramesPerSecond > FrameWriter::MaxWavFrames)
+            {
+                std::fprintf(stderr,
+                             "spuhost render: --seconds %ld is longer than a WAV file holds (%llu frames, %llu s)\n",
+                             seconds, static_cast<unsigned long long>(FrameWriter::MaxWavFrames),
+                             static_cast<unsigned long long>(FrameWriter::MaxWavFrames / FramesPerSecond));
                 return 2;
             }
         }
@@ -103,7 +113,7 @@ int runRender(const std::vector<std::string>& args)
     }
     if (!wav.close())
     {
-        std::fprintf(stderr, "spuhost render: writing '%s' failed\n", wavPath.c_str());
+        std::fprintf(stderr, "spuhost render: writing '%s' failed: %s\n", wavPath.c_str(), wav.error().c_str());
         return 1;
     }
     std::printf("%s: %.2f s of 44100 Hz stereo from %s\n", wavPath.c_str(), written / 44100.0,

@@ -1,137 +1,58 @@
-// spuhost replay: plays an event log ("spulog.spu") back through a plugin. The
-// snapshot at the head of the log becomes a save-state record loaded with SPUfreeze;
-// every entry is then handed to the export that logged it, at its time stamp, with
-// the frames in between rendered by SPUrender, up to the recorded duration.
+// spuhost replay: plays an event log ("spulog.spu") back through a plugin (see
+// Replay) into a WAV file, a raw file or both. The whole log is checked before
+// anything is written. On a terminal the frames done are shown as they go; Ctrl-C
+// stops between two chunks, with the output files closed and valid for what was
+// rendered.
 
 #include "spuhost/Command.h"
 #include "spuhost/FrameWriter.h"
 #include "spuhost/LogFile.h"
 #include "spuhost/Plugin.h"
+#include "spuhost/ProgressLine.h"
+#include "spuhost/Replay.h"
 
+#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <memory>
-#include <vector>
+#include <unistd.h>
 
 namespace
 {
-const unsigned long RenderChunkFrames = 4096;
-const int DMAReadChunkWords = 0x40000;
+// The shell's status for a program ended by SIGINT.
+const int InterruptedStatus = 128 + SIGINT;
 
-class Replay
+volatile sig_atomic_t interruptRequested = 0;
+
+void onInterrupt(int)
+{
+    interruptRequested = 1;
+}
+
+// Ctrl-C sets the flag for as long as this lives; then SIGINT is as it was.
+class InterruptGuard
 {
 public:
-    Replay(Plugin& loaded, FrameWriter* wavFile, FrameWriter* rawFile)
-        : plugin(loaded), wav(wavFile), raw(rawFile)
+    InterruptGuard()
     {
+        interruptRequested = 0;
+        struct sigaction action = {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous);
     }
-
-    // The log's words are little-endian, as are this host's.
-    void loadSnapshot(const LogFile& log)
-    {
-        // Half a megabyte: on the heap, zeroed, so the XA part holds nothing to play.
-        const std::unique_ptr<SPUFreeze_t> record(new SPUFreeze_t());
-        std::memcpy(record->name, "DIRIR", 6);
-        record->version = 1;
-        record->size = sizeof(SPUFreeze_t);
-        std::memcpy(record->spuRegister, log.registerImage().data(), sizeof(record->spuRegister));
-        std::memcpy(record->soundBuffer, log.soundRam().data(), sizeof(record->soundBuffer));
-        plugin.SPUfreeze(FreezeLoad, record.get());
-    }
-
-    void renderUntil(uint32_t time)
-    {
-        while (now < time)
-        {
-            const unsigned long frames = time - now < RenderChunkFrames ? time - now : RenderChunkFrames;
-            plugin.SPUrender(buffer.data(), frames * 4);
-            if (wav != nullptr)
-                wav->write(buffer.data(), frames);
-            if (raw != nullptr)
-                raw->write(buffer.data(), frames);
-            now += static_cast<uint32_t>(frames);
-        }
-    }
-
-    void apply(LogFile::Entry& entry)
-    {
-        switch (entry.type)
-        {
-        case LogFile::REGwrite:
-            plugin.SPUwriteRegister(entry.address, entry.value);
-            break;
-        case LogFile::REGread:
-            plugin.SPUreadRegister(entry.address);
-            break;
-        case LogFile::DMAwrite:
-            // The log does not tell SPUwriteDMA from SPUwriteDMAMem; the block
-            // transfer stands for both.
-            plugin.SPUwriteDMAMem(reinterpret_cast<unsigned short*>(entry.payload.data()), entry.count);
-            break;
-        case LogFile::DMAread:
-            readDMA(entry.count);
-            break;
-        case LogFile::XAplay:
-            std::memcpy(&xa, entry.payload.data(), sizeof(xa));
-            plugin.SPUplayADPCMchannel(&xa);
-            break;
-        case LogFile::CDDAplay:
-            plugin.SPUplayCDDAchannel(reinterpret_cast<short*>(entry.payload.data()), entry.count);
-            break;
-        }
-    }
+    ~InterruptGuard() { sigaction(SIGINT, &previous, nullptr); }
 
 private:
-    // The words read are thrown away; reading in pieces keeps a huge logged count
-    // from asking for gigabytes while leaving the SPU in the same state.
-    void readDMA(int32_t count)
-    {
-        if (count == 0)
-        {
-            plugin.SPUreadDMAMem(dmaBuffer.data(), 0);
-            return;
-        }
-        dmaBuffer.resize(count < DMAReadChunkWords ? count : DMAReadChunkWords);
-        while (count > 0)
-        {
-            const int words = count < DMAReadChunkWords ? count : DMAReadChunkWords;
-            plugin.SPUreadDMAMem(dmaBuffer.data(), words);
-            count -= words;
-        }
-    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
 
-    Plugin& plugin;
-    FrameWriter* wav;
-    FrameWriter* raw;
-    uint32_t now = 0;
-    std::vector<short> buffer = std::vector<short>(2 * RenderChunkFrames);
-    std::vector<unsigned short> dmaBuffer = std::vector<unsigned short>(1);
-    xa_decode_t xa = {};
+    struct sigaction previous = {};
 };
 
-// Reads the whole log once before anything is played or written, so that a broken
-// log leaves no half-written output behind. Reports which exports it needs.
-bool checkLog(const std::string& path, bool& hasXA, bool& hasCDDA)
+int usage()
 {
-    LogFile log;
-    if (!log.open(path))
-    {
-        std::fprintf(stderr, "spuhost replay: %s: %s\n", path.c_str(), log.error().c_str());
-        return false;
-    }
-    LogFile::Entry entry;
-    LogFile::Result result;
-    while ((result = log.next(entry)) == LogFile::Ok)
-    {
-        hasXA = hasXA || entry.type == LogFile::XAplay;
-        hasCDDA = hasCDDA || entry.type == LogFile::CDDAplay;
-    }
-    if (result == LogFile::Bad)
-    {
-        std::fprintf(stderr, "spuhost replay: %s: %s\n", path.c_str(), log.error().c_str());
-        return false;
-    }
-    return true;
+    std::fprintf(stderr, "usage: spuhost replay PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw]"
+                         " (one or both)\n");
+    return 2;
 }
 
 int runReplay(const std::vector<std::string>& args)
@@ -148,15 +69,31 @@ int runReplay(const std::vector<std::string>& args)
             ok = false;
     }
     if (!ok || (wavPath.empty() && rawPath.empty()))
-    {
-        std::fprintf(stderr, "usage: spuhost replay PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw]"
-                             " (one or both)\n");
-        return 2;
-    }
+        return usage();
     const std::string& logPath = args[1];
-    bool hasXA = false, hasCDDA = false;
-    if (!checkLog(logPath, hasXA, hasCDDA))
+
+    LogFile log;
+    if (!log.open(logPath))
+    {
+        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), log.error().c_str());
         return 1;
+    }
+    // The 32-bit sizes of a WAV header would wrap: refused before anything is rendered.
+    if (!wavPath.empty() && log.duration() > FrameWriter::MaxWavFrames)
+    {
+        std::fprintf(stderr,
+                     "spuhost replay: %s: %lu frames do not fit a WAV file, which holds at most %llu frames"
+                     " (about 6 h 45 min); use --out for raw output\n",
+                     logPath.c_str(), static_cast<unsigned long>(log.duration()),
+                     static_cast<unsigned long long>(FrameWriter::MaxWavFrames));
+        return 1;
+    }
+    LogFile::Summary summary;
+    if (!log.check(summary))
+    {
+        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), log.error().c_str());
+        return 1;
+    }
 
     Plugin plugin;
     if (!plugin.load(args[0]))
@@ -164,12 +101,7 @@ int runReplay(const std::vector<std::string>& args)
         std::fprintf(stderr, "spuhost: %s: %s\n", args[0].c_str(), plugin.error().c_str());
         return 1;
     }
-    const char* missing = plugin.SPUrender == nullptr                       ? "SPUrender"
-                          : plugin.SPUfreeze == nullptr                     ? "SPUfreeze"
-                          : hasXA && plugin.SPUplayADPCMchannel == nullptr  ? "SPUplayADPCMchannel"
-                          : hasCDDA && plugin.SPUplayCDDAchannel == nullptr ? "SPUplayCDDAchannel"
-                                                                            : nullptr;
-    if (missing != nullptr)
+    if (const char* missing = Replay::missingExport(plugin, summary))
     {
         std::fprintf(stderr, "spuhost replay: the plugin has no %s\n", missing);
         return 1;
@@ -187,42 +119,41 @@ int runReplay(const std::vector<std::string>& args)
         return 1;
     }
 
-    LogFile log;
-    if (!log.open(logPath))
+    Replay replay(plugin, log);
+    replay.setOutputs(wavPath.empty() ? nullptr : &wav, rawPath.empty() ? nullptr : &raw);
+    ProgressLine progress(stderr, "spuhost replay");
+    if (isatty(STDERR_FILENO))
+        replay.setProgress([&progress](uint32_t done, uint32_t total) { progress.update(done, total); });
+    Replay::Result result;
     {
-        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), log.error().c_str());
-        return 1;
+        InterruptGuard guard;
+        replay.setStopFlag(&interruptRequested);
+        result = replay.run();
     }
-    // No SPUopen: the plugin's own output would render concurrently with SPUrender.
-    plugin.SPUinit();
-    Replay replay(plugin, wavPath.empty() ? nullptr : &wav, rawPath.empty() ? nullptr : &raw);
-    replay.loadSnapshot(log);
-    LogFile::Entry entry;
-    LogFile::Result result;
-    while ((result = log.next(entry)) == LogFile::Ok)
-    {
-        replay.renderUntil(entry.time);
-        replay.apply(entry);
-    }
+    progress.finish();
+
     int status = 0;
-    if (result == LogFile::Bad) // the file changed since it was checked
+    if (result == Replay::BadEntry)
     {
-        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), log.error().c_str());
+        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), replay.error().c_str());
         status = 1;
     }
-    else
-        replay.renderUntil(log.duration());
-    plugin.SPUshutdown();
-
+    else if (result == Replay::Interrupted)
+    {
+        std::fprintf(stderr, "spuhost replay: interrupted after %lu of %lu frames; the output holds them\n",
+                     static_cast<unsigned long>(replay.framesRendered()),
+                     static_cast<unsigned long>(log.duration()));
+        status = InterruptedStatus;
+    }
     if (!wavPath.empty() && !wav.close())
     {
-        std::fprintf(stderr, "spuhost: error writing '%s'\n", wavPath.c_str());
-        status = 1;
+        std::fprintf(stderr, "spuhost: error writing '%s': %s\n", wavPath.c_str(), wav.error().c_str());
+        status = status != 0 ? status : 1;
     }
     if (!rawPath.empty() && !raw.close())
     {
-        std::fprintf(stderr, "spuhost: error writing '%s'\n", rawPath.c_str());
-        status = 1;
+        std::fprintf(stderr, "spuhost: error writing '%s': %s\n", rawPath.c_str(), raw.error().c_str());
+        status = status != 0 ? status : 1;
     }
     return status;
 }

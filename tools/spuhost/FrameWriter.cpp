@@ -1,14 +1,16 @@
 #include "spuhost/FrameWriter.h"
 
 #include <algorithm>
-#include <cstdint>
+
+// 36 + 4 * 1073741814 = 4294967292 fits; one frame more, 4294967296, does not.
+static_assert(FrameWriter::MaxWavFrames == 1073741814, "the most frames a WAV file holds");
 
 namespace
 {
 const uint32_t SampleRate = 44100;
 const uint16_t Channels = 2;
 const uint16_t BitsPerSample = 16;
-const long HeaderSize = 44;
+const long HeaderSize = FrameWriter::WavHeaderSize;
 
 void put16(unsigned char* at, uint16_t value)
 {
@@ -32,7 +34,11 @@ FrameWriter::~FrameWriter()
 
 bool FrameWriter::open(const std::string& path, Format fileFormat)
 {
+    close();
     format = fileFormat;
+    dataBytes = 0;
+    failed = false;
+    tooLong = false;
     file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return false;
@@ -44,10 +50,16 @@ bool FrameWriter::open(const std::string& path, Format fileFormat)
     return true;
 }
 
-void FrameWriter::write(const short* samples, unsigned long frames)
+bool FrameWriter::write(const short* samples, unsigned long frames)
 {
-    if (file == nullptr)
-        return;
+    // After a failure the file is incomplete anyway: nothing more goes in.
+    if (file == nullptr || failed)
+        return false;
+    if (format == Wav && frames > MaxWavFrames - dataBytes / BytesPerFrame)
+    {
+        failed = tooLong = true;
+        return false;
+    }
     unsigned char bytes[2 * 2 * 256];
     while (frames > 0)
     {
@@ -59,6 +71,15 @@ void FrameWriter::write(const short* samples, unsigned long frames)
         samples += 2 * chunk;
         frames -= chunk;
     }
+    return !failed;
+}
+
+std::string FrameWriter::error() const
+{
+    if (tooLong)
+        return "a WAV file holds at most " + std::to_string(MaxWavFrames) + " frames (" +
+               std::to_string(MaxWavFrames / SampleRate) + " s at 44100 Hz)";
+    return failed ? "write error" : "";
 }
 
 bool FrameWriter::close()
@@ -84,8 +105,10 @@ bool FrameWriter::close()
     put16(header + 34, BitsPerSample);
     std::copy_n("data", 4, header + 36);
     put32(header + 40, static_cast<uint32_t>(dataBytes));
-    failed = failed || std::fseek(file, 0, SEEK_SET) != 0 ||
-             std::fwrite(header, 1, HeaderSize, file) != HeaderSize;
+    // Written after a refused write too: the header then tells what the file holds.
+    const bool headerWritten =
+        std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(header, 1, HeaderSize, file) == HeaderSize;
+    failed = !headerWritten || failed;
     failed = std::fclose(file) != 0 || failed;
     file = nullptr;
     return !failed;

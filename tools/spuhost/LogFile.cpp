@@ -23,8 +23,14 @@ LogFile::LogFile() {}
 
 LogFile::~LogFile()
 {
+    close();
+}
+
+void LogFile::close()
+{
     if (file != nullptr)
         std::fclose(file);
+    file = nullptr;
 }
 
 const char* LogFile::typeName(int type)
@@ -59,10 +65,37 @@ LogFile::Result LogFile::fail(long offset, const std::string& message)
 
 bool LogFile::open(const std::string& path)
 {
-    file = std::fopen(path.c_str(), "rb");
+    FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr)
+    {
+        close();
+        lastError = std::strerror(errno);
+        return false;
+    }
+    return open(stream);
+}
+
+bool LogFile::open(FILE* stream)
+{
+    close();
+    file = stream;
+    fileSize = 0;
+    position = 0;
+    lastTime = 0;
+    durationFrames = 0;
+    if (!readHead())
+    {
+        close(); // next() then reports that no log is open
+        return false;
+    }
+    return true;
+}
+
+bool LogFile::readHead()
+{
     if (file == nullptr)
     {
-        lastError = std::strerror(errno);
+        lastError = "no stream to read";
         return false;
     }
     if (std::fseek(file, 0, SEEK_END) != 0 || (fileSize = std::ftell(file)) < 0 ||
@@ -85,11 +118,45 @@ bool LogFile::open(const std::string& path)
         lastError = "cannot read the head";
         return false;
     }
+    // A recording this long is no recording; playing it would render for hours.
+    if (durationFrames > MaxDurationFrames)
+    {
+        fail(DurationOffset, "duration " + std::to_string(durationFrames) + " frames is over 24 hours (" +
+                                 std::to_string(MaxDurationFrames) + " frames): the log is damaged");
+        return false;
+    }
     return true;
+}
+
+bool LogFile::rewind()
+{
+    if (file == nullptr || std::fseek(file, HeadSize, SEEK_SET) != 0)
+    {
+        lastError = "cannot go back to the first entry";
+        return false;
+    }
+    position = HeadSize;
+    lastTime = 0;
+    return true;
+}
+
+bool LogFile::check(Summary& summary)
+{
+    summary = Summary();
+    Entry entry;
+    Result result;
+    while ((result = next(entry)) == Ok)
+        ++summary.counts[entry.type];
+    return result == End && rewind();
 }
 
 LogFile::Result LogFile::next(Entry& entry)
 {
+    if (file == nullptr)
+    {
+        lastError = "no log is open";
+        return Bad;
+    }
     entry.offset = position;
     const long left = fileSize - position;
     if (left == 0)
@@ -138,6 +205,12 @@ LogFile::Result LogFile::next(Entry& entry)
         if (entry.count < 0)
             return fail(entry.offset, std::string(typeName(type)) + " with a negative count " +
                                           std::to_string(entry.count));
+        // A transfer past the end of sound RAM wraps round to its start: a longer
+        // one only makes a player work for nothing.
+        if (entry.type != CDDAplay && entry.count > MaxTransferWords)
+            return fail(entry.offset, std::string(typeName(type)) + " of " + std::to_string(entry.count) +
+                                          " words is more than sound RAM holds (" +
+                                          std::to_string(MaxTransferWords) + ")");
         if (entry.type == DMAwrite)
             dataSize = 2L * entry.count;
         else if (entry.type == CDDAplay)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "spuhost/PsxRecords.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -21,15 +23,20 @@
 //
 // Logs come from anywhere, so every count is checked against the rest of the file
 // before anything is read or allocated; a log that breaks the layout stops the
-// reader with an error that names the byte offset.
+// reader with an error that names the byte offset. Beyond the layout, the reader
+// bounds what a few bytes can ask of a player: no transfer of more words than sound
+// RAM holds, no duration over 24 hours.
 class LogFile
 {
 public:
     static const long HeadSize = 0x80204;
     static const long SoundRamSize = 0x80000;
     static const long RegisterImageSize = 512;
-    static const long XaRecordSize = 32800;
+    static const long DurationOffset = 0x80200;
+    static const long XaRecordSize = sizeof(xa_decode_t);
     static const int TypeCount = 6;
+    static const int32_t MaxTransferWords = SoundRamSize / 2;
+    static const uint32_t MaxDurationFrames = 24u * 3600 * 44100; // 3 810 240 000
 
     enum Type
     {
@@ -59,13 +66,31 @@ public:
         Bad,
     };
 
+    // What one pass over the entries found.
+    struct Summary
+    {
+        unsigned long counts[TypeCount] = {};
+        bool needsXA() const { return counts[XAplay] != 0; }
+        bool needsCDDA() const { return counts[CDDAplay] != 0; }
+    };
+
     LogFile();
     ~LogFile();
 
     // Opens the log and reads its head; false with error() set when it cannot.
     bool open(const std::string& path);
+    // The same for a stream already open for reading (a file, or bytes in memory
+    // through fmemopen): the LogFile closes it, whether the head reads or not. The
+    // stream must seek, to tell the size.
+    bool open(FILE* stream);
     // Reads the next entry: Ok, End after the last one, or Bad with error() set.
     Result next(Entry& entry);
+    // Reads every entry from the current one to the end, counting them by type, and
+    // then goes back to the first entry; false with error() set at a fault. Run
+    // before anything is played, so that a broken log leaves no half-written output.
+    bool check(Summary& summary);
+    // Back to the first entry.
+    bool rewind();
 
     const std::string& error() const { return lastError; }
     const std::vector<unsigned char>& soundRam() const { return ram; }
@@ -78,6 +103,8 @@ private:
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
+    void close();
+    bool readHead();
     bool read(void* data, long size);
     bool read32(uint32_t& value);
     Result fail(long offset, const std::string& message);
