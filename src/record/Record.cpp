@@ -3,6 +3,8 @@
 #include "spu/SPU.h"
 #include "synth/XaDecode.h"
 
+#include <algorithm>
+
 int Record::ConfigRecOpt = 0;
 const char* Record::LogFileName = "spulog.spu";
 
@@ -88,6 +90,9 @@ void Record::logREGread(unsigned long address)
     write32(static_cast<unsigned int>(address));
 }
 
+// A transfer of more words than sound RAM holds (it wraps round) is logged as
+// several entries of at most that many, which replay the same: a log reader takes
+// a larger count for a damaged entry.
 void Record::logDMAwrite(const unsigned short* data, int words)
 {
     if (!selected(DMAwrite))
@@ -96,9 +101,15 @@ void Record::logDMAwrite(const unsigned short* data, int words)
     // empty transfer: the log must never announce data it does not hold.
     if (data == nullptr || words < 0)
         words = 0;
-    writeCommonHeader(DMAwrite);
-    write32(static_cast<unsigned int>(words));
-    writeWords(data, words);
+    int done = 0;
+    do
+    {
+        const int n = std::min(words - done, SPU::SoundBufferWords);
+        writeCommonHeader(DMAwrite);
+        write32(static_cast<unsigned int>(n));
+        writeWords(data + done, n);
+        done += n;
+    } while (done < words);
 }
 
 void Record::logDMAread(int words)
@@ -108,8 +119,14 @@ void Record::logDMAread(int words)
     // A negative count transfers nothing; logging it would make the log unreadable.
     if (words < 0)
         words = 0;
-    writeCommonHeader(DMAread);
-    write32(static_cast<unsigned int>(words));
+    int done = 0;
+    do
+    {
+        const int n = std::min(words - done, SPU::SoundBufferWords);
+        writeCommonHeader(DMAread);
+        write32(static_cast<unsigned int>(n));
+        done += n;
+    } while (done < words);
 }
 
 void Record::logXAplay(const xa_decode_t* xa)

@@ -162,6 +162,42 @@ TEST_F(RecordTest, TransfersOfNothingAreLoggedAsEmpty)
         EXPECT_EQ(le32(log, at + 5), 0u) << "entry at " << at;
 }
 
+TEST_F(RecordTest, TransferLargerThanSoundRamIsLoggedInEntriesThatFitIt)
+{
+    // 0x40000 words is all of sound RAM; a longer transfer wraps round it, and a
+    // log reader refuses an entry that announces more.
+    const int words = 2 * 0x40000 + 3;
+    std::vector<unsigned short> data(words);
+    for (int i = 0; i < words; ++i)
+        data[i] = static_cast<unsigned short>(i * 7);
+    start();
+    recorder.logDMAwrite(data.data(), words);
+    recorder.logDMAread(0x40001);
+    const std::vector<unsigned char> log = stop();
+
+    size_t at = Head;
+    const uint32_t writes[] = {0x40000, 0x40000, 3};
+    int next = 0;
+    for (uint32_t count : writes)
+    {
+        ASSERT_LE(at + 9 + 2 * count, log.size());
+        EXPECT_EQ(2, log[at + 4]) << "a DMA write";
+        ASSERT_EQ(count, le32(log, at + 5));
+        for (uint32_t i = 0; i < count; ++i, ++next)
+            ASSERT_EQ(data[next], log[at + 9 + 2 * i] | log[at + 10 + 2 * i] << 8) << "word " << next;
+        at += 9 + 2 * count;
+    }
+    const uint32_t reads[] = {0x40000, 1};
+    for (uint32_t count : reads)
+    {
+        ASSERT_LE(at + 9, log.size());
+        EXPECT_EQ(3, log[at + 4]) << "a DMA read";
+        EXPECT_EQ(count, le32(log, at + 5));
+        at += 9;
+    }
+    EXPECT_EQ(log.size(), at);
+}
+
 TEST_F(RecordTest, CDDAEntryHoldsTheCountAndTheBytes)
 {
     const short samples[3] = {0x0102, -2, 0x7FFF};
