@@ -9,6 +9,7 @@ PACKAGES=(
     googletest libgtest-dev libbenchmark-dev
     libsdl1.2-dev libfltk1.3-dev
     xvfb xdotool x11-utils imagemagick
+    clang libclang-rt-14-dev
 )
 
 missing=()

@@ -10,6 +10,7 @@
 //     sequences, as the calls fuzz target plays them).
 // Each figure is the median over seven runs of the longest hold of the run.
 // Usage: hold_bench [CORPUS_DIR...]   (default: the committed corpus of the target)
+// The corpus inputs are played without the fuzz target's frame budget.
 
 #include "fuzz/CallSequence.h"
 #include "fuzz/DemoScenes.h"
@@ -105,7 +106,7 @@ Figure measure(const std::vector<uint8_t>& input)
     for (int run = 0; run < Runs; ++run)
     {
         holds.reset();
-        fuzz::runCallSequence(input.data(), input.size(), &holds);
+        fuzz::runCallSequence(input.data(), input.size(), &holds, ~0UL);
         cpu.push_back(holds.longestCpu);
         wallTimes.push_back(holds.longestWall);
         in = holds.longestIn;
@@ -115,7 +116,8 @@ Figure measure(const std::vector<uint8_t>& input)
 
 void print(const std::string& name, const Figure& f)
 {
-    std::printf("%-62s %8.3f ms CPU %8.3f ms wall  in %s\n", name.c_str(), 1e3 * f.cpu, 1e3 * f.wall, f.in.c_str());
+    std::printf("%-62s %8.3f ms CPU %8.3f ms wall  in %s\n", name.c_str(), 1e3 * f.cpu, 1e3 * f.wall,
+                f.in.c_str());
 }
 
 std::vector<int16_t> tone(size_t entries)
@@ -140,7 +142,7 @@ std::vector<uint8_t> xaFields(int32_t freq, int32_t stereo, int32_t frames)
 // its first instrument, sending to the reverb: the most a frame can cost.
 void twentyFourVoices(fuzz::CallWriter& w)
 {
-    fuzz::writeDemo(w, 0, 0, 0);
+    fuzz::writeDemo(w, 0, 0, 0, 2048);
     for (uint32_t v = 0; v < 24; ++v)
     {
         const uint32_t base = 0x1F801C00 + 16 * v;
@@ -201,7 +203,7 @@ void namedCases(Figure& worst)
         add("save state with 4032 stereo XA frames at " + std::to_string(rate) + " Hz, loaded twice", w);
     }
     {
-        fuzz::CallWriter w;
+        fuzz::CallWriter w(4, 0x80, 0, 64);
         twentyFourVoices(w);
         w.async(0xFFFFFFFFu);
         add("24 voices in the Hall reverb, then SPUasync of 2^32 cycles", w);
@@ -222,8 +224,7 @@ void namedCases(Figure& worst)
     {
         const Figure f = measure(c.writer.data());
         print(c.name, f);
-        if (f.cpu > worst.cpu)
-            worst = f;
+        if (f.cpu > worst.cpu) worst = f;
     }
 }
 
@@ -243,8 +244,7 @@ void corpus(const std::string& dir, Figure& worst)
     }
     std::vector<std::string> names;
     while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.')
-            names.push_back(e->d_name);
+        if (e->d_name[0] != '.') names.push_back(e->d_name);
     closedir(d);
     std::sort(names.begin(), names.end());
     Figure longest = {0, 0, ""};
@@ -259,8 +259,7 @@ void corpus(const std::string& dir, Figure& worst)
         }
     }
     print(dir + ": " + std::to_string(names.size()) + " inputs, the longest " + longestName, longest);
-    if (longest.cpu > worst.cpu)
-        worst = longest;
+    if (longest.cpu > worst.cpu) worst = longest;
 }
 } // namespace
 
@@ -269,8 +268,7 @@ int main(int argc, char** argv)
     fuzz::startPlugin();
     Figure worst = {0, 0, ""};
     namedCases(worst);
-    if (argc == 1)
-        corpus(SPU_SOURCE_DIR "/tests/fuzz/corpus/calls", worst);
+    if (argc == 1) corpus(SPU_SOURCE_DIR "/tests/fuzz/corpus/calls", worst);
     for (int i = 1; i < argc; ++i)
         corpus(argv[i], worst);
     std::printf("longest hold of all: %.3f ms CPU, %.3f ms wall, in %s\n", 1e3 * worst.cpu, 1e3 * worst.wall,

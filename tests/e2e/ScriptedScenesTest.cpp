@@ -91,9 +91,10 @@ TEST(ScriptedScenesTest, WaitForCpuStopsRenderingAfterTheInterruptFrame)
     std::vector<short> buffer(2 * 64, 0x1234);
     session->SPUrender(buffer.data(), 4 * 64);
     EXPECT_EQ(1, e2e::callbackCount());
-    EXPECT_EQ(0, buffer[0]);
-    for (size_t i = 2; i < buffer.size(); ++i)
-        ASSERT_EQ(0x1234, buffer[i]) << "sample " << i << " was rendered after the interrupt";
+    // The frames after the interrupt frame are held back: silence, not what the
+    // host's buffer held (RenderExportsTest shows them silent with a voice sounding).
+    for (size_t i = 0; i < buffer.size(); ++i)
+        ASSERT_EQ(0, buffer[i]) << "sample " << i;
     // The flag stays set (not acknowledged): no further delivery, so a whole block.
     session->SPUrender(buffer.data(), 4 * 64);
     EXPECT_EQ(0, buffer[2 * 63]);

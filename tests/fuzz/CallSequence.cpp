@@ -16,14 +16,15 @@ namespace fuzz
 namespace
 {
 const int ReverbTypes[8] = {0, 1, 2, 3, 4, 99, -1, 1000};
-const int RingSizes[8] = {64, 1, 2, 16, 64, 999, 0, -3};
+const int RingSizes[8] = {8, 1, 2, 16, 64, 999, 0, -3};
 const uint32_t MaxCddaBytes = 4u << 20;
 const uint32_t TransferAddressRegister = 0x1F801DA6;
+const int HeavyCalls = 16;
 
 // Reads little-endian values; past the end everything reads as 0.
 class Input
 {
-public:
+  public:
     Input(const uint8_t* data, size_t size) : data(data), size(size) {}
 
     bool done() const { return position >= size; }
@@ -35,13 +36,12 @@ public:
     size_t copy(void* out, size_t length)
     {
         const size_t n = std::min(length, size - std::min(size, position));
-        if (n > 0)
-            std::memcpy(out, data + position, n);
+        if (n > 0) std::memcpy(out, data + position, n);
         position += n;
         return n;
     }
 
-private:
+  private:
     const uint8_t* data;
     size_t size;
     size_t position = 0;
@@ -56,9 +56,10 @@ void noInterrupt(unsigned short, unsigned short) {}
 
 class Runner
 {
-public:
-    Runner(const uint8_t* data, size_t size, CallObserver* observer)
-        : in(data, size), observer(observer), record(records().first), scratch(records().second)
+  public:
+    Runner(const uint8_t* data, size_t size, CallObserver* observer, unsigned long frameBudget)
+        : in(data, size), observer(observer), frameBudget(frameBudget), record(records().first),
+          scratch(records().second)
     {
         std::memset(record, 0, sizeof(SPUFreeze_t));
     }
@@ -89,15 +90,12 @@ public:
         leaveCS();
     }
 
-private:
-    template <typename F>
-    void call(const char* name, F f)
+  private:
+    template <typename F> void call(const char* name, F f)
     {
-        if (observer != nullptr)
-            observer->begin(name);
+        if (observer != nullptr) observer->begin(name);
         f();
-        if (observer != nullptr)
-            observer->end();
+        if (observer != nullptr) observer->end();
     }
 
     unsigned long address()
@@ -123,8 +121,7 @@ private:
         std::vector<uint16_t> out(static_cast<size_t>(std::max(count, 0)));
         for (size_t i = 0; i < out.size(); ++i)
             out[i] = static_cast<uint16_t>(i * 0x9E37 + 0x1234);
-        if (fromInput)
-            in.copy(out.data(), 2 * out.size());
+        if (fromInput) in.copy(out.data(), 2 * out.size());
         return out;
     }
 
@@ -132,19 +129,18 @@ private:
     // real one would meanwhile, so that the engine has no surplus to sleep off.
     void drainForWaitMode()
     {
-        if (AudioOut::ConfigAsyncMode == 1)
-            device().drainTo(theAudioOut.getWritePosition());
+        if (AudioOut::ConfigAsyncMode == 1) device().drainTo(theAudioOut.getWritePosition());
     }
 
     void playCdda()
     {
         const uint8_t flags = in.u8();
         int32_t length = in.i32();
-        if (length > 0)
-            length = static_cast<int32_t>(static_cast<uint32_t>(length) % (MaxCddaBytes + 1));
+        if (length > 0) length = static_cast<int32_t>(static_cast<uint32_t>(length) % (MaxCddaBytes + 1));
         // The chunk ends where the buffer ends: a read past the host's data is a read
         // past the allocation.
-        static const std::unique_ptr<uint8_t[]> buffer = [] {
+        static const std::unique_ptr<uint8_t[]> buffer = []
+        {
             std::unique_ptr<uint8_t[]> b(new uint8_t[MaxCddaBytes]);
             for (size_t i = 0; i < MaxCddaBytes; ++i)
                 b[i] = patternByte(i);
@@ -154,7 +150,7 @@ private:
         uint8_t* chunk = buffer.get() + MaxCddaBytes - bytes;
         const size_t copied = (flags & 2) != 0 ? in.copy(chunk, bytes) : 0;
         short* data = (flags & 1) != 0 ? nullptr : reinterpret_cast<short*>(chunk);
-        call("SPUplayCDDAchannel", [data, length] { SPUplayCDDAchannel(data, length); });
+        if (heavyCall()) call("SPUplayCDDAchannel", [data, length] { SPUplayCDDAchannel(data, length); });
         for (size_t i = 0; i < copied; ++i)
             chunk[i] = patternByte(MaxCddaBytes - bytes + i);
     }
@@ -170,23 +166,38 @@ private:
         if ((flags & 4) != 0)
             for (int i = 0; i < 16384; ++i)
                 xa->pcm[i] = static_cast<int16_t>(i * 0x9E37);
-        if ((flags & 2) != 0)
-            in.copy(xa->pcm, 2 * std::min<size_t>(in.u16(), 16384));
+        if ((flags & 2) != 0) in.copy(xa->pcm, 2 * std::min<size_t>(in.u16(), 16384));
         xa_decode_t* record = (flags & 1) != 0 ? nullptr : xa.get();
-        call("SPUplayADPCMchannel", [record] { SPUplayADPCMchannel(record); });
+        if (heavyCall()) call("SPUplayADPCMchannel", [record] { SPUplayADPCMchannel(record); });
+    }
+
+    // The calls that may each cost milliseconds (a CD audio chunk that laps the
+    // stream ring, a save-state load that queues one, a recording's snapshot) are
+    // held to HeavyCalls an input, so that a long input of them is not taken for
+    // one call that takes too long; the ones past that are read and left out.
+    bool heavyCall()
+    {
+        if (heavyCallsLeft == 0) return false;
+        --heavyCallsLeft;
+        return true;
+    }
+
+    unsigned long framesLeft() const
+    {
+        const unsigned long rendered = theSPU.getCurrentTickCount();
+        return rendered < frameBudget ? frameBudget - rendered : 0;
     }
 
     void render()
     {
-        const unsigned long frames = in.u16() & 0x3FFF;
+        const unsigned long frames = std::min<unsigned long>(in.u16() & 0x3FFF, framesLeft());
         const int extra = in.u8() % 5;
         const unsigned long length = 4 * frames + (extra < 4 ? extra : 0);
         std::vector<uint8_t> buffer(length, 0xA5);
         short* samples = extra == 4 ? nullptr : reinterpret_cast<short*>(buffer.data());
         call("SPUrender", [samples, length] { SPUrender(samples, length); });
         for (unsigned long i = 4 * frames; i < length; ++i)
-            if (buffer[i] != 0xA5)
-                fail("SPUrender wrote past its whole frames");
+            if (buffer[i] != 0xA5) fail("SPUrender wrote past its whole frames");
     }
 
     void checkedBlock()
@@ -194,23 +205,21 @@ private:
         const uint16_t unit = in.u16();
         const int n = count();
         std::vector<uint16_t> block = words(n, true);
-        if (n <= 0)
-            return;
+        if (n <= 0) return;
         std::vector<uint16_t> back(block.size());
         call("SPUwriteRegister", [unit] { SPUwriteRegister(TransferAddressRegister, unit); });
         call("SPUwriteDMAMem", [&block, n] { SPUwriteDMAMem(block.data(), n); });
         call("SPUwriteRegister", [unit] { SPUwriteRegister(TransferAddressRegister, unit); });
         call("SPUreadDMAMem", [&back, n] { SPUreadDMAMem(back.data(), n); });
-        if (back != block)
-            fail("a DMA block did not read back as written");
+        if (back != block) fail("a DMA block did not read back as written");
     }
 
     void load()
     {
+        if (!heavyCall()) return;
         long result = 0;
         call("SPUfreeze", [this, &result] { result = SPUfreeze(0, record); });
-        if (result != 1)
-            fail("SPUfreeze load did not return 1");
+        if (result != 1) fail("SPUfreeze load did not return 1");
         call("SPUfreeze", [this] { SPUfreeze(1, scratch); });
         if (std::memcmp(scratch->spuRegister, record->spuRegister, sizeof(record->spuRegister)) != 0)
             fail("a save after a load changed the register image");
@@ -225,7 +234,8 @@ private:
         call("SPUfreeze", [this, &result] { result = SPUfreeze(2, scratch); });
         const unsigned char* bytes = reinterpret_cast<const unsigned char*>(scratch);
         if (result != 1 || std::memcmp(bytes, "DIRIR", 6) != 0 || bytes[6] != 0x77 || bytes[7] != 0x77 ||
-            scratch->version != 1 || scratch->size != sizeof(SPUFreeze_t) || bytes[16] != 0x77 || bytes[63] != 0x77)
+            scratch->version != 1 || scratch->size != sizeof(SPUFreeze_t) || bytes[16] != 0x77 ||
+            bytes[63] != 0x77)
             fail("the size query wrote other than the header");
     }
 
@@ -242,12 +252,14 @@ private:
                                 &theConfig.AsyncMode,
                                 &theConfig.AudioOutMethod,
                                 &theConfig.RecOpt};
-        call("setting", [&fields, which, value] {
-            enterCS();
-            *fields[which] = value;
-            applySettings();
-            leaveCS();
-        });
+        call("setting",
+             [&fields, which, value]
+             {
+                 enterCS();
+                 *fields[which] = value;
+                 applySettings();
+                 leaveCS();
+             });
     }
 
     void stubs()
@@ -329,21 +341,22 @@ private:
             const uint32_t cycles = in.u32();
             const unsigned long owed = static_cast<unsigned long>(cycles) << (in.u8() % 48);
             drainForWaitMode();
-            call("SPUasync", [owed] { SPUasync(owed); });
+            if (framesLeft() > 0) call("SPUasync", [owed] { SPUasync(owed); });
             break;
         }
         case Update:
             drainForWaitMode();
-            call("SPUupdate", [] { SPUupdate(); });
+            if (framesLeft() > 0) call("SPUupdate", [] { SPUupdate(); });
             break;
         case Drain:
             device().drain(in.u16());
             break;
         case Save:
-            call("SPUfreeze", [this] {
-                if (SPUfreeze(1, record) != 1)
-                    fail("SPUfreeze save did not return 1");
-            });
+            call("SPUfreeze",
+                 [this]
+                 {
+                     if (SPUfreeze(1, record) != 1) fail("SPUfreeze save did not return 1");
+                 });
             break;
         case SizeQuery:
             sizeQuery();
@@ -361,10 +374,11 @@ private:
         case FreezeNull:
         {
             const unsigned long mode = in.u32();
-            call("SPUfreeze", [mode] {
-                if (SPUfreeze(mode, nullptr) != 0)
-                    fail("SPUfreeze with a null record did not return 0");
-            });
+            call("SPUfreeze",
+                 [mode]
+                 {
+                     if (SPUfreeze(mode, nullptr) != 0) fail("SPUfreeze with a null record did not return 0");
+                 });
             break;
         }
         case Callback:
@@ -383,14 +397,17 @@ private:
             setting();
             break;
         case Record:
-            call("record", [] {
-                enterCS();
-                if (theRecord != nullptr)
-                    stopRecording();
-                else if (theSPU.ChkXferAlignment()) // else the start would wait 100 ms
-                    startRecording();
-                leaveCS();
-            });
+            if (heavyCall())
+                call("record",
+                     []
+                     {
+                         enterCS();
+                         if (theRecord != nullptr)
+                             stopRecording();
+                         else if (theSPU.ChkXferAlignment()) // else the start would wait 100 ms
+                             startRecording();
+                         leaveCS();
+                     });
             break;
         case Stubs:
             stubs();
@@ -411,19 +428,21 @@ private:
 
     Input in;
     CallObserver* observer;
+    unsigned long frameBudget;
+    int heavyCallsLeft = HeavyCalls;
     SPUFreeze_t* record;
     SPUFreeze_t* scratch;
 };
 } // namespace
 
-void runCallSequence(const uint8_t* data, size_t size, CallObserver* observer)
+void runCallSequence(const uint8_t* data, size_t size, CallObserver* observer, unsigned long frameBudget)
 {
-    Runner(data, size, observer).runWithSettings();
+    Runner(data, size, observer, frameBudget).runWithSettings();
 }
 
-void runCalls(const uint8_t* data, size_t size, CallObserver* observer)
+void runCalls(const uint8_t* data, size_t size, CallObserver* observer, unsigned long frameBudget)
 {
-    Runner(data, size, observer).run();
+    Runner(data, size, observer, frameBudget).run();
 }
 
 CallWriter::CallWriter(int reverbType, int flags, int finetune, int ringSize)

@@ -5,12 +5,14 @@
 //
 // An input is a settings head (5 bytes) and then calls, each an opcode byte
 // (taken modulo the number of calls) followed by its arguments, little-endian.
-// Bytes past the end read as 0, so every byte string is a valid sequence.
+// Bytes past the end read as 0, so every byte string is a valid sequence. An input
+// renders at most 2048 frames: renders past that are cut short, SPUasync and
+// SPUupdate are left out.
 //
 //   head      reverb (u8: 0-4, 99, -1, 1000 by value mod 8), flags (u8: 1 cache,
 //             2 wait for the CPU, 4 interrupt flag 7, 8 update before register
 //             access, 0x30 async mode, 0xC0 audio-out method), finetune (i16),
-//             ring size (u8: SoundBufferSize 64, 1, 2, 16, 64, 999, 0, -3 by value
+//             ring size (u8: SoundBufferSize 8, 1, 2, 16, 64, 999, 0, -3 by value
 //             mod 8)
 //   address   u16 a: a >> 14 = 0: 0x1F801C00 + (a & 0x1FF); 1: the same in the CPU
 //             segment ((a >> 9) & 7) << 29; 2: 0x1F801A00 + (a & 0x7FF), in and around
@@ -83,24 +85,30 @@ enum Call : uint8_t
 // Notified around every export call; the hold benchmark measures them.
 class CallObserver
 {
-public:
+  public:
     virtual ~CallObserver() {}
     virtual void begin(const char* name) = 0;
     virtual void end() = 0;
 };
 
+// Rendering is most of an input's cost (microseconds a frame under the
+// sanitizers), and long renders find little that many short ones would not.
+const unsigned long FuzzFrameBudget = 2048;
+
 // Plays one input against the plugin (resetting it first, see PluginHost.h).
-void runCallSequence(const uint8_t* data, size_t size, CallObserver* observer = nullptr);
+void runCallSequence(const uint8_t* data, size_t size, CallObserver* observer = nullptr,
+                     unsigned long frameBudget = FuzzFrameBudget);
 // Plays calls without a settings head on the plugin as it stands.
-void runCalls(const uint8_t* data, size_t size, CallObserver* observer = nullptr);
+void runCalls(const uint8_t* data, size_t size, CallObserver* observer = nullptr,
+              unsigned long frameBudget = FuzzFrameBudget);
 
 // Writes inputs of this format: the seeds of the fuzz target.
 class CallWriter
 {
-public:
+  public:
     static const size_t HeadSize = 5;
 
-    CallWriter(int reverbType = 4, int flags = 0x80, int finetune = 0, int ringSize = 64);
+    CallWriter(int reverbType = 4, int flags = 0x80, int finetune = 0, int ringSize = 8);
 
     void writeRegister(uint32_t address, uint16_t value);
     void readRegister(uint32_t address);
@@ -121,7 +129,7 @@ public:
 
     const std::vector<uint8_t>& data() const { return bytes; }
 
-private:
+  private:
     void u8(uint8_t v) { bytes.push_back(v); }
     void u16(uint16_t v);
     void u32(uint32_t v);

@@ -13,10 +13,10 @@ namespace fuzz
 {
 const std::vector<DemoStep>& demoSteps()
 {
-    static const std::vector<DemoStep> steps = [] {
+    static const std::vector<DemoStep> steps = []
+    {
         std::ifstream in(SPU_SOURCE_DIR "/demo/demo.script");
-        if (!in)
-            fail("cannot read " SPU_SOURCE_DIR "/demo/demo.script");
+        if (!in) fail("cannot read " SPU_SOURCE_DIR "/demo/demo.script");
         std::vector<DemoStep> out;
         std::string line;
         while (std::getline(in, line))
@@ -56,7 +56,7 @@ size_t demoSetupEnd()
 
 namespace
 {
-void writeStep(CallWriter& writer, const DemoStep& step, int maxFrames)
+void writeStep(CallWriter& writer, const DemoStep& step, int maxFrames, size_t uploadWords)
 {
     switch (step.kind)
     {
@@ -66,7 +66,7 @@ void writeStep(CallWriter& writer, const DemoStep& step, int maxFrames)
     case DemoStep::Upload:
     {
         const std::string& bytes = demoInstruments();
-        std::vector<uint16_t> words(bytes.size() / 2);
+        std::vector<uint16_t> words(std::min(bytes.size() / 2, uploadWords));
         for (size_t i = 0; i < words.size(); ++i)
             words[i] = static_cast<uint16_t>(static_cast<uint8_t>(bytes[2 * i]) |
                                              static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
@@ -80,15 +80,15 @@ void writeStep(CallWriter& writer, const DemoStep& step, int maxFrames)
 }
 } // namespace
 
-void writeDemo(CallWriter& writer, size_t from, size_t to, int maxFrames, bool upload)
+void writeDemo(CallWriter& writer, size_t from, size_t to, int maxFrames, size_t uploadWords)
 {
     const std::vector<DemoStep>& steps = demoSteps();
     const size_t setup = demoSetupEnd();
     for (size_t i = 0; i < setup; ++i)
-        if (upload || steps[i].kind != DemoStep::Upload)
-            writeStep(writer, steps[i], maxFrames);
+        if (uploadWords > 0 || steps[i].kind != DemoStep::Upload)
+            writeStep(writer, steps[i], maxFrames, uploadWords);
     for (size_t i = std::max(from, setup); i < std::min(to, steps.size()); ++i)
-        writeStep(writer, steps[i], maxFrames);
+        writeStep(writer, steps[i], maxFrames, uploadWords);
 }
 } // namespace fuzz
 

@@ -30,9 +30,12 @@ const std::vector<DemoStep>& demoSteps();
 size_t demoSetupEnd();
 
 // Writes the set-up, then the steps [from, to) of the tune with every render cut
-// to at most maxFrames frames. Without upload the instruments are left out (the
-// caller puts them into sound RAM itself).
-void writeDemo(CallWriter& writer, size_t from, size_t to, int maxFrames, bool upload = true);
+// to at most maxFrames frames. The set-up uploads the first uploadWords words of
+// the instruments (2048 hold the three that the opening plays; 0 leaves them out,
+// for a caller that puts them into sound RAM itself).
+const size_t AllInstruments = ~size_t(0);
+void writeDemo(CallWriter& writer, size_t from, size_t to, int maxFrames,
+               size_t uploadWords = AllInstruments);
 // Copies the instruments into sound RAM where the tune uploads them.
 void placeDemoInstruments();
 } // namespace fuzz

@@ -10,19 +10,18 @@ namespace fuzz
 {
 class Watchdog
 {
-public:
+  public:
     // Starts the watching thread on first use, for the calling thread.
     static Watchdog& instance();
     void beginInput();
     void endInput();
 
-private:
+  private:
     Watchdog();
 };
 
 // Runs the body as one watched input.
-template <typename F>
-void watched(F body)
+template <typename F> void watched(F body)
 {
     Watchdog& dog = Watchdog::instance();
     dog.beginInput();

@@ -28,8 +28,7 @@ void save(const std::string& target, const std::string& name, const std::vector<
     mkdir(folder.c_str(), 0755);
     std::ofstream out(folder + "/" + name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        fuzz::fail("cannot write " + folder + "/" + name);
+    if (!out) fuzz::fail("cannot write " + folder + "/" + name);
 }
 
 std::vector<int16_t> tone(size_t entries, int period, int amplitude)
@@ -45,7 +44,8 @@ std::vector<uint16_t> instrumentWords(size_t count)
     const std::string& bytes = fuzz::demoInstruments();
     std::vector<uint16_t> words(std::min(count, bytes.size() / 2));
     for (size_t i = 0; i < words.size(); ++i)
-        words[i] = static_cast<uint16_t>(static_cast<uint8_t>(bytes[2 * i]) | static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
+        words[i] = static_cast<uint16_t>(static_cast<uint8_t>(bytes[2 * i]) |
+                                         static_cast<uint8_t>(bytes[2 * i + 1]) << 8);
     return words;
 }
 
@@ -58,7 +58,7 @@ void callSeeds()
     for (int i = 0; i < 3; ++i)
     {
         fuzz::CallWriter w;
-        fuzz::writeDemo(w, starts[i], starts[i] + 40, 8);
+        fuzz::writeDemo(w, starts[i], starts[i] + 40, 8, i == 0 ? fuzz::AllInstruments : 2048);
         save("calls", "demo-" + std::to_string(i), w.data());
     }
 
@@ -66,13 +66,13 @@ void callSeeds()
     // one whose key registers and XA part were changed before loading.
     {
         fuzz::CallWriter w;
-        fuzz::writeDemo(w, setup, setup + 30, 8);
+        fuzz::writeDemo(w, setup, setup + 30, 8, 2048);
         w.save();
         w.render(32);
         w.load();
         w.render(32);
         w.patch(16 + 2 * 0xC4, {0x0F, 0x00, 0x00, 0x00}); // key-on register image: voices 0-3
-        w.patch(16 + 2 * 0xC6, {0x02, 0x00});              // key-off register image: voice 1
+        w.patch(16 + 2 * 0xC6, {0x02, 0x00});             // key-off register image: voice 1
         std::vector<uint8_t> xa = {0xA8, 0x93, 0, 0, 16, 0, 0, 0, 1, 0, 0, 0, 0xE0, 0x07, 0, 0};
         w.patch(0x80210, xa); // 37800 Hz, stereo, 2016 frames
         w.load();
@@ -136,9 +136,7 @@ void callSeeds()
     for (int mode = 0; mode < 3; ++mode)
     {
         fuzz::CallWriter w(4, 0x80 | mode << 4, 0, 16);
-        w.writeRegister(0x1F801DA6, 0x0200);
-        w.writeBlock(instrumentWords(2048));
-        fuzz::writeDemo(w, setup, setup + 12, 4, false);
+        fuzz::writeDemo(w, setup, setup + 12, 4, 2048);
         for (int i = 0; i < 8; ++i)
         {
             w.async(768 * 40);
@@ -166,16 +164,19 @@ void callSeeds()
 
 void settingsSeeds()
 {
-    const std::string defaults = "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
-                                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = 0\n"
-                                 "Finetune = 0\nReverbType = 4\nRecOpt = 5\nUpdateBeforeRegisterAccess = 0\n"
-                                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
+    const std::string defaults =
+        "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
+        "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = 0\n"
+        "Finetune = 0\nReverbType = 4\nRecOpt = 5\nUpdateBeforeRegisterAccess = 0\n"
+        "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
     const std::string variants[] = {
         defaults,
         "AudioOutMethod = 2\nAsyncMode = 2\nSoundBufferSize = 8\nReverbType = 2\nCacheVagDecode = 1\n",
         "AudioOutMethod=2\nAsyncMode=1\nFinetune=-12\nReverbType=1\nUpdateBeforeRegisterAccess = 1\n",
-        "SoundBufferSize = 128 a comment after the value\nFinetune = - 12\nReverbType = 3\nSPUIRQWaitCPUAction = 1\n",
-        "AudioDeviceX = 1\nReverbType = 99\nReverbType = 0\nSoundBufferSize = 999\nSPUIRQForceInterruptFlag7 = 1\n",
+        "SoundBufferSize = 128 a comment after the value\nFinetune = - 12\nReverbType = "
+        "3\nSPUIRQWaitCPUAction = 1\n",
+        "AudioDeviceX = 1\nReverbType = 99\nReverbType = 0\nSoundBufferSize = 999\nSPUIRQForceInterruptFlag7 "
+        "= 1\n",
         "Finetune = 360\nSoundBufferSize = -5\nAsyncMode = 7\nAudioOutMethod = 2\nReverbType = 5\n",
         "Finetune = 99999999999\nSoundBufferSize = 2147483647\nAudioOutMethod = 2\nRecOpt = -1\n",
         "=\nReverbType\nFinetune = -2147483648\nAudioOutMethod = 3\n",
@@ -191,18 +192,19 @@ void settingsSeeds()
 void logSeeds()
 {
     const size_t setup = fuzz::demoSetupEnd();
-    auto recordScene = [](const std::string& name, fuzz::CallWriter& w) {
+    auto recordScene = [](const std::string& name, fuzz::CallWriter& w)
+    {
         fuzz::runCallSequence(w.data().data(), w.data().size());
         std::ifstream in("spulog.spu", std::ios::binary);
-        const std::vector<uint8_t> log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (log.size() < 0x80204)
-            fuzz::fail("the recorder wrote no log");
+        const std::vector<uint8_t> log((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+        if (log.size() < 0x80204) fuzz::fail("the recorder wrote no log");
         save("log", name, std::vector<uint8_t>(log.begin() + 0x80000, log.end()));
     };
     {
         fuzz::CallWriter w;
         w.record();
-        fuzz::writeDemo(w, setup, setup + 40, 16);
+        fuzz::writeDemo(w, setup, setup + 40, 16, 2048);
         w.readRegister(0x1F801D9C);
         w.readBlock(32);
         w.record();
@@ -222,15 +224,17 @@ void logSeeds()
     }
 }
 
-std::vector<uint8_t> wav(uint16_t format, uint16_t channels, uint32_t rate, const std::vector<int16_t>& samples,
-                         bool extraChunk)
+std::vector<uint8_t> wav(uint16_t format, uint16_t channels, uint32_t rate,
+                         const std::vector<int16_t>& samples, bool extraChunk)
 {
     std::vector<uint8_t> out;
-    auto put16 = [&out](uint16_t v) {
+    auto put16 = [&out](uint16_t v)
+    {
         out.push_back(static_cast<uint8_t>(v));
         out.push_back(static_cast<uint8_t>(v >> 8));
     };
-    auto put32 = [&put16](uint32_t v) {
+    auto put32 = [&put16](uint32_t v)
+    {
         put16(static_cast<uint16_t>(v));
         put16(static_cast<uint16_t>(v >> 16));
     };
