@@ -92,7 +92,8 @@ void Record::logREGread(unsigned long address)
 
 // A transfer of more words than sound RAM holds (it wraps round) is logged as
 // several entries of at most that many, which replay the same: a log reader takes
-// a larger count for a damaged entry.
+// a larger count for a damaged entry. (The unary plus hands std::min the value of
+// the class constant, which has no definition to take a reference to.)
 void Record::logDMAwrite(const unsigned short* data, int words)
 {
     if (!selected(DMAwrite))
@@ -104,7 +105,7 @@ void Record::logDMAwrite(const unsigned short* data, int words)
     int done = 0;
     do
     {
-        const int n = std::min(words - done, SPU::SoundBufferWords);
+        const int n = std::min(words - done, +SPU::SoundBufferWords);
         writeCommonHeader(DMAwrite);
         write32(static_cast<unsigned int>(n));
         writeWords(data + done, n);
@@ -122,7 +123,7 @@ void Record::logDMAread(int words)
     int done = 0;
     do
     {
-        const int n = std::min(words - done, SPU::SoundBufferWords);
+        const int n = std::min(words - done, +SPU::SoundBufferWords);
         writeCommonHeader(DMAread);
         write32(static_cast<unsigned int>(n));
         done += n;
