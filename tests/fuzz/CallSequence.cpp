@@ -262,6 +262,17 @@ class Runner
              });
     }
 
+    // As the real-time window's "Record" button does.
+    static void toggleRecording()
+    {
+        enterCS();
+        if (theRecord != nullptr)
+            stopRecording();
+        else if (theSPU.ChkXferAlignment()) // else the start would wait 100 ms for transfers
+            startRecording();
+        leaveCS();
+    }
+
     void stubs()
     {
         const unsigned long any = in.u32();
@@ -294,7 +305,9 @@ class Runner
         case ReadRegister:
         {
             const unsigned long a = address();
-            call("SPUreadRegister", [a] { SPUreadRegister(a); });
+            // With "UpdateBeforeRegisterAccess" a read renders the time owed first.
+            if (framesLeft() > 0 || theConfig.getConfigUpdateBeforeRegisterAccess() == 0)
+                call("SPUreadRegister", [a] { SPUreadRegister(a); });
             break;
         }
         case WriteDMA:
@@ -397,17 +410,7 @@ class Runner
             setting();
             break;
         case Record:
-            if (heavyCall())
-                call("record",
-                     []
-                     {
-                         enterCS();
-                         if (theRecord != nullptr)
-                             stopRecording();
-                         else if (theSPU.ChkXferAlignment()) // else the start would wait 100 ms
-                             startRecording();
-                         leaveCS();
-                     });
+            if (heavyCall()) call("record", toggleRecording);
             break;
         case Stubs:
             stubs();

@@ -72,6 +72,11 @@ void startPlugin()
     SPUinit();
 }
 
+void silencePluginOutput()
+{
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) fail("cannot send standard output to /dev/null");
+}
+
 void countInterrupt()
 {
     ++interrupts;

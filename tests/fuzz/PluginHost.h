@@ -60,6 +60,10 @@ class StandInDevice : public AudioDevice
 // Once per process: a scratch working folder (the plugin reads and writes
 // ./cfg/spuTalvane.cfg and the recorder ./spulog.spu there) and SPUinit.
 void startPlugin();
+// Sends the plugin's diagnostics on standard output (a line for every pitch
+// register written with more than 14 bits, say) to /dev/null: printed for every
+// input, they cost more than the input. libFuzzer reports on standard error.
+void silencePluginOutput();
 
 // Rebuilds theSPU and theAudioOut, applies the settings as SPUopen would (waiting
 // for XA room off: nothing drains the stream while an input runs), resets the SPU,

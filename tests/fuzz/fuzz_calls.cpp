@@ -11,6 +11,7 @@
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::startPlugin();
+    fuzz::silencePluginOutput();
     return 0;
 }
 

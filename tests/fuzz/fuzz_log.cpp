@@ -28,6 +28,7 @@ std::vector<unsigned char> file;
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::startPlugin();
+    fuzz::silencePluginOutput();
     fuzz::linkExports(plugin);
     return 0;
 }

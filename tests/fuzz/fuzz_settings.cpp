@@ -55,6 +55,7 @@ int values(const Config& c, int i)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::startPlugin();
+    fuzz::silencePluginOutput();
     fuzz::CallWriter writer;
     const size_t setup = fuzz::demoSetupEnd();
     fuzz::writeDemo(writer, setup, setup + 24, 4, 0);
