@@ -1,4 +1,7 @@
+#include "TempDir.h"
+
 #include "audio/AudioDeviceOss.h"
+#include "config/ConfigLinuxPSEmuPro.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -145,4 +149,52 @@ TEST_F(AudioDeviceOssTest, ReaderGoingAwayIsAWriteErrorNotAKilledHost)
     device.close();
     const std::string messages = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(messages.find("SPU: write() error: Broken pipe\n\r"), std::string::npos) << messages;
+}
+
+namespace
+{
+// The ring a started device (without "/dev/dsp", so on the clock) gets for a size.
+unsigned long ringFramesFor(int units)
+{
+    AudioDevice::ConfigSoundBufferSize = units;
+    AudioDeviceOss device;
+    ::testing::internal::CaptureStderr();
+    device.init();
+    device.start();
+    const unsigned long frames = device.getBufferSamples();
+    device.stop();
+    device.close();
+    ::testing::internal::GetCapturedStderr();
+    return frames;
+}
+} // namespace
+
+TEST_F(AudioDeviceOssTest, SizeBelowOneMeansTheDefaultRingAndTheBoundsHold)
+{
+    path = dir + "/dsp";
+    AudioDeviceOss::DEV_DSP = path.c_str();
+    EXPECT_EQ(ringFramesFor(0), 64u * 256);
+    EXPECT_EQ(ringFramesFor(-3), 64u * 256);
+    EXPECT_EQ(ringFramesFor(1), 256u);
+    EXPECT_EQ(ringFramesFor(8), 8u * 256);
+    EXPECT_EQ(ringFramesFor(999), 999u * 256);
+    EXPECT_EQ(ringFramesFor(1000), 999u * 256);
+}
+
+// A settings file written before the key existed, or edited by hand, lacks the
+// line: it loads as 0, and the ring is the default one, not the smallest.
+TEST_F(AudioDeviceOssTest, SettingsFileWithoutTheSizeLineGivesTheDefaultRing)
+{
+    path = dir + "/dsp";
+    AudioDeviceOss::DEV_DSP = path.c_str();
+    TempDir work;
+    ASSERT_EQ(mkdir("cfg", 0755), 0);
+    std::ofstream("cfg/spuTalvane.cfg") << "AudioDevice = 3\nAudioOutMethod = 0\nReverbType = 0\n";
+    ConfigLinuxPSEmuPro config;
+    config.loadConfig();
+    ASSERT_EQ(config.SoundBufferSize, 0);
+    config.updateConfigValue();
+    EXPECT_EQ(ringFramesFor(AudioDevice::ConfigSoundBufferSize), 64u * 256);
+    config.setDefaultValue();
+    config.updateConfigValue();
 }
