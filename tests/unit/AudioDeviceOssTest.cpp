@@ -77,9 +77,15 @@ TEST_F(AudioDeviceOssTest, MissingDeviceReportsOnceAndRunsOnTheWallClock)
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(device.init());
     EXPECT_TRUE(device.start());
+    // The clock moves 44 frames a millisecond; two readings only agree when they
+    // lie whole laps of the ring apart, which the next millisecond undoes.
     const unsigned long first = device.getCurrentPosition();
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    const unsigned long later = device.getCurrentPosition();
+    unsigned long later = first;
+    for (int i = 0; i < 1000 && later == first; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        later = device.getCurrentPosition();
+    }
     EXPECT_TRUE(device.stop());
     EXPECT_TRUE(device.close());
     const std::string messages = ::testing::internal::GetCapturedStderr();
@@ -87,9 +93,7 @@ TEST_F(AudioDeviceOssTest, MissingDeviceReportsOnceAndRunsOnTheWallClock)
     EXPECT_EQ(messages, "SPU: open(\"" + path + "\", O_WRONLY): No such file or directory\n"
                         "\rSPU: AudioDevice Disabled.\r\n");
     EXPECT_EQ(device.getBufferSamples(), 1024u);
-    // 60 ms on the clock is about 2 600 frames: more than two laps of 1 024, so only
-    // movement is certain, not the direction.
-    EXPECT_NE(first, later);
+    EXPECT_NE(first, later) << "the clock cursor does not move";
     EXPECT_EQ(device.getConsumedSamples(), 0u) << "no drain without a device";
 }
 
@@ -105,10 +109,15 @@ TEST_F(AudioDeviceOssTest, FifoRefusesTheSoundIoctlsYetIsWrittenTo)
                         "ioctl(dsp, SNDCTL_DSP_SPEED, &format): Inappropriate ioctl for device\n");
 
     ASSERT_TRUE(device.start());
-    // Unread, the pipe fills and the writer blocks in write() with one more block
-    // taken from the ring than it has counted: the cursor is the writer's, not the clock's.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(device.getCurrentPosition(), (1024 / 8 + device.getConsumedSamples() + 128) % 1024);
+    // Unread, the one-page pipe takes eight blocks and the writer blocks in write()
+    // on the ninth, one more block taken from the ring than it has counted: the
+    // cursor is the writer's, not the clock's. Waited for, as a busy machine may
+    // run the writer late.
+    const unsigned long blocked = (1024 / 8 + 1024 + 128) % 1024;
+    for (int i = 0; i < 10000 && (device.getConsumedSamples() < 1024 || device.getCurrentPosition() != blocked); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(device.getConsumedSamples(), 1024u);
+    EXPECT_EQ(device.getCurrentPosition(), blocked);
     size_t bytes = 0;
     for (int i = 0; i < 50 && bytes < 8192; ++i)
     {
@@ -140,14 +149,31 @@ TEST_F(AudioDeviceOssTest, ReaderGoingAwayIsAWriteErrorNotAKilledHost)
     const int fd = makeFifoDevice();
     ASSERT_GE(fd, 0);
     AudioDeviceOss device;
-    ::testing::internal::CaptureStderr();
+    // Standard error goes to a file that the test watches until the writer has
+    // met the closed pipe (a busy machine may run it late).
+    const std::string errPath = dir + "/stderr";
+    std::fflush(stderr);
+    const int savedErr = dup(2);
+    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(errFd, 0);
+    dup2(errFd, 2);
+    close(errFd);
     device.init();
     ASSERT_TRUE(device.start());
     close(fd); // SIGPIPE would end the process here
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string messages;
+    for (int i = 0; i < 2000 && messages.find("Broken pipe") == std::string::npos; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::ifstream in(errPath);
+        messages.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     device.stop();
     device.close();
-    const std::string messages = ::testing::internal::GetCapturedStderr();
+    std::fflush(stderr);
+    dup2(savedErr, 2);
+    close(savedErr);
+    unlink(errPath.c_str());
     EXPECT_NE(messages.find("SPU: write() error: Broken pipe\n\r"), std::string::npos) << messages;
 }
 
