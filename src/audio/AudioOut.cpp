@@ -49,8 +49,8 @@ const long MaxFramesPerCall = 8192;
 } // namespace
 
 AudioOut::AudioOut()
-    : device(nullptr), clock(&Clock::wall()), playing(false), executeSPUIRQ(nullptr), spuIRQCount(0), waitCPUAction(false),
-      writePosition(0), pendingCycles(0)
+    : device(nullptr), clock(&Clock::wall()), playing(false), executeSPUIRQ(nullptr), spuIRQCount(0),
+      waitCPUAction(false), writePosition(0), pendingCycles(0)
 {
 }
 

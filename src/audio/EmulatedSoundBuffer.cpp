@@ -4,8 +4,9 @@
 #include <cstring>
 
 EmulatedSoundBuffer::EmulatedSoundBuffer(unsigned long frames, Clock& time)
-    : clock(&time), useClock(true), buffer(new unsigned int[2 * frames]), size(static_cast<unsigned int>(frames)),
-      lockPosition(0), lockLength(0), readPosition(static_cast<unsigned int>(frames >> 3))
+    : clock(&time), useClock(true), buffer(new unsigned int[2 * frames]),
+      size(static_cast<unsigned int>(frames)), lockPosition(0), lockLength(0),
+      readPosition(static_cast<unsigned int>(frames >> 3))
 {
     // The overflow area is cleared as well: cheap, and no stale heap bytes can ever
     // reach a device.

@@ -193,8 +193,8 @@ inline size_t expectCaptureMatchesRender(Plugin& plugin, const std::vector<unsig
                         i, i - start);
             ::testing::Test::RecordProperty("splicedAfterFrames", static_cast<int>(i - start));
             const std::vector<unsigned int> longer = renderScene(plugin, 2 * (end - start) + 4096);
-            expectOnlySilenceOrRenderedSound(std::vector<unsigned int>(captured.begin(), captured.begin() + end), i,
-                                             longer);
+            const std::vector<unsigned int> played(captured.begin(), captured.begin() + end);
+            expectOnlySilenceOrRenderedSound(played, i, longer);
             return i - start;
         }
     }

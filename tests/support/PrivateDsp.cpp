@@ -81,7 +81,9 @@ bool makePrivateDsp(const std::string& staging)
     if (mount("none", staging.c_str(), "tmpfs", 0, "mode=0700") != 0)
         return fail("tmpfs on the staging directory");
     const std::string oldDev = staging + "/dev";
-    if (mkdir(oldDev.c_str(), 0755) != 0 || mount("/dev", oldDev.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+    if (mkdir(oldDev.c_str(), 0755) != 0)
+        return fail("mkdir of the old /dev's mount point");
+    if (mount("/dev", oldDev.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
         return fail("binding the old /dev");
     if (mount("none", "/dev", "tmpfs", 0, "mode=0755") != 0)
         return fail("tmpfs on /dev");

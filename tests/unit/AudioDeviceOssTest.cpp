@@ -114,8 +114,12 @@ TEST_F(AudioDeviceOssTest, FifoRefusesTheSoundIoctlsYetIsWrittenTo)
     // cursor is the writer's, not the clock's. Waited for, as a busy machine may
     // run the writer late.
     const unsigned long blocked = (1024 / 8 + 1024 + 128) % 1024;
-    for (int i = 0; i < 10000 && (device.getConsumedSamples() < 1024 || device.getCurrentPosition() != blocked); ++i)
+    for (int i = 0; i < 10000; ++i)
+    {
+        if (device.getConsumedSamples() == 1024 && device.getCurrentPosition() == blocked)
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     EXPECT_EQ(device.getConsumedSamples(), 1024u);
     EXPECT_EQ(device.getCurrentPosition(), blocked);
     size_t bytes = 0;

@@ -93,8 +93,10 @@ void setUpScene()
         const unsigned flags = block == 0 ? 0x04 : (block == blocks - 1 ? 0x03 : 0x00);
         words.push_back(static_cast<unsigned short>(0x02 | (flags << 8))); // shift 2, no filter
         for (int i = 0; i < 7; ++i)
-            words.push_back(static_cast<unsigned short>(nibble(random) | nibble(random) << 4 | nibble(random) << 8 |
-                                                        nibble(random) << 12));
+        {
+            const int a = nibble(random), b = nibble(random), c = nibble(random), d = nibble(random);
+            words.push_back(static_cast<unsigned short>(a | b << 4 | c << 8 | d << 12));
+        }
     }
     theSPU.writeDMAMemory(words.data(), static_cast<int>(words.size()));
     theSPU.writeRegister(0x1F801D80, 0x3FFF); // main volume
@@ -274,7 +276,8 @@ Figures measure(const Outcome& o)
     size_t refStart = 0;
     while (refStart < o.reference.size() && o.reference[refStart] == 0)
         ++refStart;
-    const std::vector<unsigned int> reference(o.reference.begin() + static_cast<long>(refStart), o.reference.end());
+    const std::vector<unsigned int> reference(o.reference.begin() + static_cast<long>(refStart),
+                                              o.reference.end());
     f.compared = o.captured.size() - f.soundStart;
     f.matched = splices::firstDifference(o.captured, f.soundStart, reference);
     f.splices = splices::count(o.captured, f.soundStart, reference);
@@ -313,7 +316,9 @@ std::string describe(const Scenario& run)
 int simpleMaxSplices(const Scenario& run, int stalls)
 {
     const double n = run.ringUnits * 256.0;
-    const double period = run.pacing == Pacing::Thread ? 1.3 : run.pacing == Pacing::Timer ? 10.5 : 1000.0 / 60 + 1;
+    const double period = run.pacing == Pacing::Thread  ? 1.3
+                          : run.pacing == Pacing::Timer ? 10.5
+                                                        : 1000.0 / 60 + 1;
     // The first update only takes the time base: Thread and Timer lose one period.
     const double startLoss = run.pacing == Pacing::SPUasync ? 0 : period * 44.1;
     const double gap = period + (run.stall == Stall::None ? 0 : run.stallMs);
@@ -342,11 +347,12 @@ TEST_P(VirtualTimeOutputTest, CardPlaysTheRenderedFramesWithTheSplicesTheDesignG
 
     std::printf("FIGURES %s: splices %d (%.2f/s), exact %zu of %zu frames, start silence %zu, Wait sleeps %d "
                 "(%.0f ms)\n",
-                describe(run).c_str(), f.splices, f.splices / run.seconds, f.matched, f.compared, f.soundStart,
-                o.sleeps, o.sleptNs / 1e6);
+                describe(run).c_str(), f.splices, f.splices / run.seconds, f.matched, f.compared,
+                f.soundStart, o.sleeps, o.sleptNs / 1e6);
     RecordProperty("splices", f.splices);
 
-    ASSERT_GT(f.compared, static_cast<size_t>(run.seconds * 44100 * 0.8)) << "the card played too little sound";
+    ASSERT_GT(f.compared, static_cast<size_t>(run.seconds * 44100 * 0.8))
+        << "the card played too little sound";
     EXPECT_GE(f.soundStart, o.queuedSilence) << "sound came before the queued silence was played";
 
     int maxSplices = 0;

@@ -36,7 +36,8 @@ inline size_t firstDifference(const std::vector<unsigned int>& captured, size_t 
 // reference window that does not continue it. Frames dropped, a stretch of silence
 // or of stale frames (a lap old: they sit earlier in the reference) inserted each
 // count once, however long.
-inline int count(const std::vector<unsigned int>& captured, size_t start, const std::vector<unsigned int>& reference)
+inline int count(const std::vector<unsigned int>& captured, size_t start,
+                 const std::vector<unsigned int>& reference)
 {
     if (reference.size() < Window)
         return 0;
