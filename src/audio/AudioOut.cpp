@@ -2,8 +2,7 @@
 
 #include "audio/AudioDeviceOss.h"
 #include "audio/AudioDeviceSdl.h"
-#include "audio/AudioOutThread.h"
-#include "audio/CriticalSection.h"
+#include "audio/Clock.h"
 #include "plugin/Globals.h"
 
 #include <cstdint>
@@ -50,8 +49,8 @@ const long MaxFramesPerCall = 8192;
 } // namespace
 
 AudioOut::AudioOut()
-    : device(nullptr), playing(false), executeSPUIRQ(nullptr), spuIRQCount(0), waitCPUAction(false),
-      writePosition(0), pendingCycles(0)
+    : device(nullptr), clock(&Clock::wall()), playing(false), executeSPUIRQ(nullptr), spuIRQCount(0),
+      waitCPUAction(false), writePosition(0), pendingCycles(0)
 {
 }
 
@@ -114,7 +113,7 @@ void AudioOut::updateBuffer()
     if (!playing || (ConfigSPUIRQWaitCPUAction != 0 && waitCPUAction))
         return;
 
-    const uint32_t now = static_cast<uint32_t>(GetTickCount());
+    const uint32_t now = static_cast<uint32_t>(clock->getTickCount());
     if (!lastTickCountSet)
     {
         lastTickCount = now;
@@ -185,7 +184,7 @@ void AudioOut::async(unsigned long cycles, long minSamples)
             timespec delay;
             delay.tv_sec = surplus / SampleRate;
             delay.tv_nsec = static_cast<long>(static_cast<int64_t>(surplus % SampleRate) * 1000000000 / SampleRate);
-            nanosleepStrict(&delay);
+            clock->sleep(&delay);
             freeFrames -= excess;
         }
         else if (excess > quarter)

@@ -1,6 +1,7 @@
 #pragma once
 
 class AudioDevice;
+class Clock;
 
 // The output engine: turns emulated time (CPU cycles at 33 868 800 Hz, 768 per
 // output frame) into frames rendered into the device's ring, keeping about half the
@@ -8,6 +9,9 @@ class AudioDevice;
 // collects the SPU's interrupt hits and calls the host's IRQ callback; with
 // ConfigSPUIRQWaitCPUAction on it then holds the paced output until the host
 // touches a register or DMA (CPUaction).
+//
+// Time comes from a Clock: the wall clock unless a test hands the engine a virtual
+// one (setClock) to drive it through time of its own.
 //
 // One instance, theAudioOut. Every operation runs inside the critical section.
 class AudioOut
@@ -31,6 +35,8 @@ public:
     void async(unsigned long cycles, long minSamples);
     unsigned long playSounds(short* buffer, unsigned long frames);
 
+    // The clock of updateBuffer and of the "Wait" sleep; the wall clock by default.
+    void setClock(Clock& time) { clock = &time; }
     void setexecuteSPUIRQ(void (*callback)(void)) { executeSPUIRQ = callback; }
     void CPUaction() { waitCPUAction = false; }
 
@@ -51,6 +57,7 @@ private:
     void writeSilence(int frames);
 
     AudioDevice* device;
+    Clock* clock;
     bool playing;
     void (*executeSPUIRQ)(void);
     int spuIRQCount;

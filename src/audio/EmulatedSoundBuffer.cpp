@@ -3,14 +3,15 @@
 #include <cstdint>
 #include <cstring>
 
-EmulatedSoundBuffer::EmulatedSoundBuffer(unsigned long frames)
-    : useClock(true), buffer(new unsigned int[2 * frames]), size(static_cast<unsigned int>(frames)),
-      lockPosition(0), lockLength(0), readPosition(static_cast<unsigned int>(frames >> 3))
+EmulatedSoundBuffer::EmulatedSoundBuffer(unsigned long frames, Clock& time)
+    : clock(&time), useClock(true), buffer(new unsigned int[2 * frames]),
+      size(static_cast<unsigned int>(frames)), lockPosition(0), lockLength(0),
+      readPosition(static_cast<unsigned int>(frames >> 3))
 {
     // The overflow area is cleared as well: cheap, and no stale heap bytes can ever
     // reach a device.
     std::memset(buffer, 0, 2 * frames * sizeof(unsigned int));
-    gettimeofday(&clockBase, nullptr);
+    clockBase = clock->getTimeOfDay();
 }
 
 EmulatedSoundBuffer::~EmulatedSoundBuffer()
@@ -52,8 +53,7 @@ void* EmulatedSoundBuffer::getPrimaryMix(unsigned long count)
 
 unsigned long EmulatedSoundBuffer::getClockPosition() const
 {
-    timeval now;
-    gettimeofday(&now, nullptr);
+    const timeval now = clock->getTimeOfDay();
     const int64_t elapsedSeconds = now.tv_sec - clockBase.tv_sec;
     const int64_t elapsedMicros = now.tv_usec - clockBase.tv_usec;
     const uint32_t frames = static_cast<uint32_t>(elapsedSeconds * 44100 + elapsedMicros * 44100 / 1000000);

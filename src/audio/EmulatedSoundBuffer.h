@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/Clock.h"
+
 #include <atomic>
 #include <sys/time.h>
 
@@ -11,14 +13,15 @@
 // - the reader (a device's drain) takes getPrimaryMix(count) with count <= N, which
 //   first copies the ring's start behind its end so the run is contiguous.
 // Without a drain (useClock) the play cursor follows the wall clock at 44100 frames
-// per second, so the engine keeps real-time pace without sound.
+// per second of its clock (the wall clock unless a test gives a virtual one), so the
+// engine keeps real-time pace without sound.
 //
 // The ring has no lock: the owning device serialises lock..unlock against
 // getPrimaryMix. The play cursor is read without that lock, hence atomic.
 class EmulatedSoundBuffer
 {
 public:
-    explicit EmulatedSoundBuffer(unsigned long size);
+    explicit EmulatedSoundBuffer(unsigned long size, Clock& time = Clock::wall());
     virtual ~EmulatedSoundBuffer();
 
     void* lock(unsigned long position, unsigned long length);
@@ -36,6 +39,7 @@ private:
 
     unsigned long getClockPosition() const;
 
+    Clock* clock;
     std::atomic<bool> useClock;
     unsigned int* buffer;
     unsigned int size;

@@ -1,4 +1,7 @@
+#include "TempDir.h"
+
 #include "audio/AudioDeviceOss.h"
+#include "config/ConfigLinuxPSEmuPro.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -73,9 +77,15 @@ TEST_F(AudioDeviceOssTest, MissingDeviceReportsOnceAndRunsOnTheWallClock)
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(device.init());
     EXPECT_TRUE(device.start());
+    // The clock moves 44 frames a millisecond; two readings only agree when they
+    // lie whole laps of the ring apart, which the next millisecond undoes.
     const unsigned long first = device.getCurrentPosition();
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    const unsigned long later = device.getCurrentPosition();
+    unsigned long later = first;
+    for (int i = 0; i < 1000 && later == first; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        later = device.getCurrentPosition();
+    }
     EXPECT_TRUE(device.stop());
     EXPECT_TRUE(device.close());
     const std::string messages = ::testing::internal::GetCapturedStderr();
@@ -83,9 +93,7 @@ TEST_F(AudioDeviceOssTest, MissingDeviceReportsOnceAndRunsOnTheWallClock)
     EXPECT_EQ(messages, "SPU: open(\"" + path + "\", O_WRONLY): No such file or directory\n"
                         "\rSPU: AudioDevice Disabled.\r\n");
     EXPECT_EQ(device.getBufferSamples(), 1024u);
-    // 60 ms on the clock is about 2 600 frames: more than two laps of 1 024, so only
-    // movement is certain, not the direction.
-    EXPECT_NE(first, later);
+    EXPECT_NE(first, later) << "the clock cursor does not move";
     EXPECT_EQ(device.getConsumedSamples(), 0u) << "no drain without a device";
 }
 
@@ -101,10 +109,19 @@ TEST_F(AudioDeviceOssTest, FifoRefusesTheSoundIoctlsYetIsWrittenTo)
                         "ioctl(dsp, SNDCTL_DSP_SPEED, &format): Inappropriate ioctl for device\n");
 
     ASSERT_TRUE(device.start());
-    // Unread, the pipe fills and the writer blocks in write() with one more block
-    // taken from the ring than it has counted: the cursor is the writer's, not the clock's.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(device.getCurrentPosition(), (1024 / 8 + device.getConsumedSamples() + 128) % 1024);
+    // Unread, the one-page pipe takes eight blocks and the writer blocks in write()
+    // on the ninth, one more block taken from the ring than it has counted: the
+    // cursor is the writer's, not the clock's. Waited for, as a busy machine may
+    // run the writer late.
+    const unsigned long blocked = (1024 / 8 + 1024 + 128) % 1024;
+    for (int i = 0; i < 10000; ++i)
+    {
+        if (device.getConsumedSamples() == 1024 && device.getCurrentPosition() == blocked)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(device.getConsumedSamples(), 1024u);
+    EXPECT_EQ(device.getCurrentPosition(), blocked);
     size_t bytes = 0;
     for (int i = 0; i < 50 && bytes < 8192; ++i)
     {
@@ -136,13 +153,78 @@ TEST_F(AudioDeviceOssTest, ReaderGoingAwayIsAWriteErrorNotAKilledHost)
     const int fd = makeFifoDevice();
     ASSERT_GE(fd, 0);
     AudioDeviceOss device;
-    ::testing::internal::CaptureStderr();
+    // Standard error goes to a file that the test watches until the writer has
+    // met the closed pipe (a busy machine may run it late).
+    const std::string errPath = dir + "/stderr";
+    std::fflush(stderr);
+    const int savedErr = dup(2);
+    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(errFd, 0);
+    dup2(errFd, 2);
+    close(errFd);
     device.init();
     ASSERT_TRUE(device.start());
     close(fd); // SIGPIPE would end the process here
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::string messages;
+    for (int i = 0; i < 2000 && messages.find("Broken pipe") == std::string::npos; ++i)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::ifstream in(errPath);
+        messages.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     device.stop();
     device.close();
-    const std::string messages = ::testing::internal::GetCapturedStderr();
+    std::fflush(stderr);
+    dup2(savedErr, 2);
+    close(savedErr);
+    unlink(errPath.c_str());
     EXPECT_NE(messages.find("SPU: write() error: Broken pipe\n\r"), std::string::npos) << messages;
+}
+
+namespace
+{
+// The ring a started device (without "/dev/dsp", so on the clock) gets for a size.
+unsigned long ringFramesFor(int units)
+{
+    AudioDevice::ConfigSoundBufferSize = units;
+    AudioDeviceOss device;
+    ::testing::internal::CaptureStderr();
+    device.init();
+    device.start();
+    const unsigned long frames = device.getBufferSamples();
+    device.stop();
+    device.close();
+    ::testing::internal::GetCapturedStderr();
+    return frames;
+}
+} // namespace
+
+TEST_F(AudioDeviceOssTest, SizeBelowOneMeansTheDefaultRingAndTheBoundsHold)
+{
+    path = dir + "/dsp";
+    AudioDeviceOss::DEV_DSP = path.c_str();
+    EXPECT_EQ(ringFramesFor(0), 64u * 256);
+    EXPECT_EQ(ringFramesFor(-3), 64u * 256);
+    EXPECT_EQ(ringFramesFor(1), 256u);
+    EXPECT_EQ(ringFramesFor(8), 8u * 256);
+    EXPECT_EQ(ringFramesFor(999), 999u * 256);
+    EXPECT_EQ(ringFramesFor(1000), 999u * 256);
+}
+
+// A settings file written before the key existed, or edited by hand, lacks the
+// line: it loads as 0, and the ring is the default one, not the smallest.
+TEST_F(AudioDeviceOssTest, SettingsFileWithoutTheSizeLineGivesTheDefaultRing)
+{
+    path = dir + "/dsp";
+    AudioDeviceOss::DEV_DSP = path.c_str();
+    TempDir work;
+    ASSERT_EQ(mkdir("cfg", 0755), 0);
+    std::ofstream("cfg/spuTalvane.cfg") << "AudioDevice = 3\nAudioOutMethod = 0\nReverbType = 0\n";
+    ConfigLinuxPSEmuPro config;
+    config.loadConfig();
+    ASSERT_EQ(config.SoundBufferSize, 0);
+    config.updateConfigValue();
+    EXPECT_EQ(ringFramesFor(AudioDevice::ConfigSoundBufferSize), 64u * 256);
+    config.setDefaultValue();
+    config.updateConfigValue();
 }

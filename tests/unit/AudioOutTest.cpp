@@ -3,13 +3,12 @@
 #include "audio/AudioOut.h"
 #include "audio/EmulatedSoundBuffer.h"
 #include "plugin/Globals.h"
+#include "vtime/VirtualClock.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <climits>
 #include <memory>
-#include <thread>
 #include <cmath>
 #include <vector>
 
@@ -81,6 +80,7 @@ protected:
         theSPU.init();
         play = N / 8;
         device = new FakeDevice(&play);
+        engine.setClock(clock);
         engine.init(device);
         engine.start();
         device->fill(0xA5A5A5A5);
@@ -104,6 +104,7 @@ protected:
     // Puts the play cursor so that `freeFrames` frames are free before the writer.
     void setFree(unsigned long freeFrames) { play = (engine.getWritePosition() + freeFrames) % N; }
 
+    VirtualClock clock;
     AudioOut engine;
     FakeDevice* device = nullptr;
     unsigned long play = 0;
@@ -229,13 +230,22 @@ TEST_F(AudioOutTest, WaitSleepsForTheSurplusAtTheOutputRate)
     AudioOut::ConfigAsyncMode = 1;
     const unsigned long write = engine.getWritePosition();
     setFree(Half - 441); // 441 frames too many: 10 ms
-    const auto before = std::chrono::steady_clock::now();
     engine.async(Millisecond, 0);
-    const auto slept = std::chrono::steady_clock::now() - before;
-    EXPECT_GE(slept, std::chrono::milliseconds(10));
+    EXPECT_EQ(clock.sleeps, 1);
+    EXPECT_EQ(clock.sleptNs, 10000000);
     ASSERT_EQ(device->locks.size(), 1u);
     EXPECT_EQ(device->locks[0].position, write);
     EXPECT_EQ(device->locks[0].length, 44u);
+
+    // Nearly half a ring too many: 8 191 frames, 185.7 ms, in nanoseconds truncated.
+    engine.stop();
+    engine.start();
+    clock.sleptNs = 0;
+    setFree(1);
+    AudioOut::ConfigAsyncMode = 1;
+    const long surplus = static_cast<long>(Half) - 1;
+    engine.async(0, 0);
+    EXPECT_EQ(clock.sleptNs, static_cast<int64_t>(surplus) * 1000000000 / 44100);
 }
 
 TEST_F(AudioOutTest, WaitTopsAShortQueueUpWithSilence)
@@ -405,21 +415,23 @@ TEST_F(AudioOutTest, InterruptsWithoutCallbackAreKeptForLater)
     engine.setexecuteSPUIRQ(nullptr);
 }
 
-// updateBuffer works from the wall clock; over a tenth of a second it must render what
-// that time is worth at 44.1 frames per ms, give or take the ms granularity.
-TEST_F(AudioOutTest, UpdateBufferRendersTheElapsedWallClock)
+// updateBuffer turns the clock's milliseconds into cycles: 100 ms are 3 386 880
+// cycles, exactly 4 410 frames at 768 cycles a frame.
+TEST_F(AudioOutTest, UpdateBufferRendersTheElapsedClock)
 {
-    // The time base moves at the first update, so the span the second update
-    // renders starts there, not after the restart.
-    const auto before = std::chrono::steady_clock::now();
+    clock.advanceTo(5000 * 1000000LL);
     engine.updateBuffer(); // brings the time base up to now
     engine.stop();         // drops what that owed; the time base stays
     engine.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const unsigned long rendered = framesRenderedBy([&] { engine.updateBuffer(); });
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - before).count();
-    EXPECT_GE(rendered, 100 * 441 / 10 - 45u);
-    EXPECT_LE(rendered, static_cast<unsigned long>((ms + 2) * 44.1));
+    clock.advanceTo(5100 * 1000000LL);
+    EXPECT_EQ(framesRenderedBy([&] { engine.updateBuffer(); }), 4410u);
+    EXPECT_EQ(engine.getPendingCycles(), 0);
+
+    // A third of a millisecond does not count yet; the whole one does.
+    clock.advanceTo(5100 * 1000000LL + 333333);
+    EXPECT_EQ(framesRenderedBy([&] { engine.updateBuffer(); }), 0u);
+    clock.advanceTo(5101 * 1000000LL);
+    EXPECT_EQ(framesRenderedBy([&] { engine.updateBuffer(); }), 44u);
 }
 
 TEST(AudioOutDeviceTest, DeviceIndexChoosesTheDevice)

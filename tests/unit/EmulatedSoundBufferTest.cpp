@@ -1,4 +1,5 @@
 #include "audio/EmulatedSoundBuffer.h"
+#include "vtime/VirtualClock.h"
 
 #include <gtest/gtest.h>
 
@@ -94,4 +95,21 @@ TEST(EmulatedSoundBufferTest, ClockCursorFollowsTheWallClockAt44100Hz)
     const double elapsed = (after.tv_sec - before.tv_sec) + (after.tv_usec - before.tv_usec) / 1e6;
     EXPECT_GE(position, 200 * 441 / 10 - 1u);
     EXPECT_LE(position, static_cast<unsigned long>(elapsed * 44100) + 1);
+}
+
+// On its clock the cursor is the frames elapsed since the ring was made: whole
+// seconds times 44100 plus the microsecond difference (negative across a second)
+// times 44100 / 10^6 truncated toward zero, modulo N.
+TEST(EmulatedSoundBufferTest, ClockCursorCountsFramesOfItsClockModuloTheSize)
+{
+    VirtualClock clock;
+    clock.advanceTo(7 * 1000000000LL + 999999000); // the base's microseconds are 999 999
+    EmulatedSoundBuffer ring(N, clock);
+    EXPECT_EQ(ring.getCurrentPosition(), 0u);
+    clock.advanceTo(clock.now() + 1000000); // 1 ms on, across a second
+    EXPECT_EQ(ring.getCurrentPosition(), 44100u - 44055); // 1 s and -999 000 us
+    clock.advanceTo(clock.now() + 1500 * 1000000LL);
+    EXPECT_EQ(ring.getCurrentPosition(), (2 * 44100u - 22005) % N); // 2 s and -499 000 us
+    ring.setUseClock(false);
+    EXPECT_EQ(ring.getCurrentPosition(), N / 8);
 }
