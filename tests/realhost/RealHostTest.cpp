@@ -1,0 +1,330 @@
+// The plugin in a real emulator: PCSX-Reloaded runs a PlayStation program, built
+// here from tests/realhost/spuprogram.c, that drives the sound processor as a
+// game's driver does. The plugin's own output is captured, through OSS (a FIFO that
+// is /dev/dsp only inside the emulator's private mount namespace) or through SDL
+// (its disk driver writing into a FIFO), drained at 44100 frames a second, and
+// judged as a listener would: the four notes in order, each at its pitch and
+// length, the reverb tail after the last one, no dropout and no splice; and the
+// program's own checks must all pass. The emulator is stopped with SIGINT, as
+// Ctrl-C does, and must not crash on the way out.
+
+#include "XServer.h"
+#include "realhost/EmulatorRun.h"
+#include "realhost/PacedFifoReader.h"
+#include "realhost/SoundAnalysis.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+const std::string SourceDir = SPU_SOURCE_DIR "/tests/realhost";
+
+// The program's notes: pitch registers over a sine of 28 samples a period, each
+// NoteMs long (the program's own constants).
+const unsigned PitchRegisters[4] = {0x0400, 0x0600, 0x0800, 0x0B00};
+const double NoteMs = 400;
+const double ReleaseMs = 46;
+
+double noteFrequency(unsigned pitch)
+{
+    return 44100.0 * pitch / 4096.0 / 28.0;
+}
+
+std::string makeScratch()
+{
+    char pattern[] = "/tmp/realhostXXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir != nullptr ? dir : "";
+}
+
+void removeTree(const std::string& dir)
+{
+    if (dir.size() > 5 && dir.compare(0, 5, "/tmp/") == 0)
+        std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+bool have(const char* program)
+{
+    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+struct Scenario
+{
+    bool oss;
+    // The settings file's text; null: no file at all (the defaults).
+    const char* settings;
+};
+
+struct Capture
+{
+    std::vector<unsigned int> frames;
+    std::string output;
+    int status = 0;
+    bool killed = false;
+    bool finished = false;
+    int stalls = 0;
+};
+
+std::string describeExit(int status)
+{
+    if (WIFSIGNALED(status))
+        return std::string("killed by signal ") + std::to_string(WTERMSIG(status)) + " (" +
+               strsignal(WTERMSIG(status)) + ")";
+    return "exit status " + std::to_string(WEXITSTATUS(status));
+}
+
+bool crashed(int status)
+{
+    if (WIFSIGNALED(status))
+        return WTERMSIG(status) == SIGSEGV || WTERMSIG(status) == SIGABRT || WTERMSIG(status) == SIGBUS ||
+               WTERMSIG(status) == SIGFPE || WTERMSIG(status) == SIGILL || WCOREDUMP(status);
+    return false;
+}
+
+std::string settingsFile(int device, int bufferSize, int method)
+{
+    std::ostringstream out;
+    out << "AudioDevice = " << device << "\n";
+    if (bufferSize >= 0)
+        out << "SoundBufferSize = " << bufferSize << "\n";
+    out << "AudioOutMethod = " << method << "\nAsyncMode = 0\nShowRealtimeConfigWindow = 0\n"
+        << "WaitForXABufferIsFree = 1\nCacheVagDecode = 0\nFinetune = 0\nReverbType = 4\nRecOpt = 5\n"
+        << "UpdateBeforeRegisterAccess = 0\nSPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
+    return out.str();
+}
+} // namespace
+
+class RealHostTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!have("pcsxr") && access("/usr/games/pcsxr", X_OK) != 0)
+            skipReason = "pcsxr is not installed (scripts/setup-deps.sh installs it)";
+        else if (!have("mipsel-linux-gnu-gcc"))
+            skipReason = "gcc-mipsel-linux-gnu is not installed (scripts/setup-deps.sh installs it)";
+        if (!skipReason.empty())
+            return;
+        buildDir = makeScratch();
+        program = buildDir + "/spuprogram.exe";
+        const std::string command = "'" + SourceDir + "/make-psexe.sh' '" + program + "' '" + SourceDir +
+                                    "/crt0.S' '" + SourceDir + "/spuprogram.c'";
+        buildFailed = std::system(command.c_str()) != 0;
+        std::string error;
+        if (sharedXServer(&error) == nullptr)
+            skipReason = error;
+    }
+
+    static void TearDownTestSuite() { removeTree(buildDir); }
+
+    void SetUp() override
+    {
+        if (!skipReason.empty())
+            GTEST_SKIP() << skipReason;
+        ASSERT_FALSE(buildFailed) << "the PlayStation program did not build";
+    }
+
+    // OSS runs need a private mount namespace, hence root.
+    bool ossPossible()
+    {
+        return geteuid() == 0 && have("unshare");
+    }
+
+    // Runs the program to its end, lets the last reverb tail reach the capture,
+    // then stops the emulator with SIGINT.
+    Capture run(const Scenario& scenario)
+    {
+        Capture capture;
+        const std::string scratch = makeScratch();
+        mkdir((scratch + "/home").c_str(), 0700);
+        {
+            EmulatorRun emulator(scratch + "/home", SPU_PLUGIN_PATH);
+            if (scenario.settings != nullptr)
+                emulator.writePluginSettings(scenario.settings);
+            PacedFifoReader reader;
+            std::vector<std::string> environment;
+            std::string privateDsp;
+            if (scenario.oss)
+            {
+                EXPECT_TRUE(reader.create(scratch + "/dsp"));
+                privateDsp = scratch;
+            }
+            else
+            {
+                EXPECT_TRUE(reader.create(scratch + "/sdl.fifo"));
+                // No delay of its own: the disk driver blocks on the FIFO, which the
+                // reader drains at the card's pace.
+                environment = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + scratch + "/sdl.fifo",
+                               "SDL_DISKAUDIODELAY=0"};
+            }
+            reader.start();
+            EXPECT_TRUE(emulator.start(program, privateDsp, environment));
+            capture.finished = emulator.waitForLine("DONE", 30000);
+            // What was rendered last is still queued: the ring's half and the
+            // driver's buffer, at most about 400 ms with the default ring.
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            emulator.interrupt();
+            capture.status = emulator.waitForExit(10000);
+            capture.killed = emulator.killedAfterDeadline();
+            capture.output = emulator.getOutput();
+            capture.frames = reader.finish();
+            capture.stalls = reader.getStalls();
+        }
+        removeTree(scratch);
+        return capture;
+    }
+
+    // The listener's judgement, plus the program's own checks.
+    void expectProgramHeard(const Capture& capture)
+    {
+        SCOPED_TRACE(capture.output);
+        EXPECT_TRUE(capture.finished) << "the program did not print DONE";
+        EXPECT_FALSE(crashed(capture.status)) << describeExit(capture.status);
+        EXPECT_FALSE(capture.killed) << "the emulator did not end within 10 s of SIGINT";
+        EXPECT_NE(capture.output.find("RESULT PASS"), std::string::npos);
+        EXPECT_EQ(capture.output.find(" FAIL"), std::string::npos);
+
+        const SoundAnalysis sound(capture.frames);
+        const std::vector<SoundAnalysis::Note> notes = sound.findNotes(1500, 100, 20);
+        ASSERT_EQ(notes.size(), 4u) << "notes heard in " << SoundAnalysis::ms(sound.size()) << " ms of sound";
+        int loudest = 0;
+        for (const SoundAnalysis::Note& note : notes)
+            loudest = std::max(loudest, note.peak);
+        for (size_t i = 0; i < notes.size(); ++i)
+        {
+            const SoundAnalysis::Note& note = notes[i];
+            SCOPED_TRACE("note " + std::to_string(i) + " at " + std::to_string(SoundAnalysis::ms(note.start)) +
+                         " ms");
+            EXPECT_NEAR(note.frequency, noteFrequency(PitchRegisters[i]), noteFrequency(PitchRegisters[i]) * 0.01);
+            const double lengthMs = SoundAnalysis::ms(note.length);
+            // The last note runs on into its reverb tail.
+            if (i < 3)
+            {
+                EXPECT_GT(lengthMs, NoteMs * 0.85);
+                EXPECT_LT(lengthMs, (NoteMs + ReleaseMs) * 1.2);
+            }
+            else
+                EXPECT_GT(lengthMs, NoteMs + ReleaseMs);
+            if (i > 0)
+            {
+                const double gapMs = SoundAnalysis::ms(note.start - notes[i - 1].start);
+                EXPECT_GT(gapMs, 600 * 0.85);
+                EXPECT_LT(gapMs, 600 * 1.25);
+            }
+            // Inside the held part of the note, no run of silence.
+            const size_t from = note.start + SoundAnalysis::frames(20);
+            const size_t to = note.start + SoundAnalysis::frames(NoteMs * 0.85 - 20);
+            EXPECT_EQ(sound.countDropouts(from, to, 64, 32), 0);
+        }
+        // No step anywhere far above what the notes make: the highest note's own
+        // steepest step is about a fifth of its peak.
+        EXPECT_EQ(sound.countSplices(0, sound.size(), loudest * 6 / 10), 0);
+
+        // The reverb tail: only the last voice is sent to the reverb. After the dry
+        // sound has been released, note 2 leaves silence and note 3 a decaying tail.
+        const size_t off2 = notes[2].start + SoundAnalysis::frames(NoteMs + ReleaseMs + 40);
+        const size_t off3 = notes[3].start + SoundAnalysis::frames(NoteMs + ReleaseMs + 40);
+        const double held = sound.rms(notes[3].start + SoundAnalysis::frames(100),
+                                      notes[3].start + SoundAnalysis::frames(300));
+        const double dryAfter = sound.rms(off2, off2 + SoundAnalysis::frames(100));
+        const double tailEarly = sound.rms(off3, off3 + SoundAnalysis::frames(100));
+        const double tailLate = sound.rms(off3 + SoundAnalysis::frames(500), off3 + SoundAnalysis::frames(600));
+        EXPECT_LT(dryAfter, held * 0.002) << "note 2 rings on";
+        EXPECT_GT(tailEarly, held * 0.01) << "no reverb tail after note 3";
+        EXPECT_LT(tailLate, tailEarly * 0.7) << "the reverb tail does not decay";
+        std::printf("notes at %.0f %.0f %.0f %.0f ms, %.1f %.1f %.1f %.1f Hz, lengths %.0f %.0f %.0f ms, "
+                    "peak %d, tail %.1f -> %.1f (held %.1f), writer stalls %d\n",
+                    SoundAnalysis::ms(notes[0].start), SoundAnalysis::ms(notes[1].start),
+                    SoundAnalysis::ms(notes[2].start), SoundAnalysis::ms(notes[3].start), notes[0].frequency,
+                    notes[1].frequency, notes[2].frequency, notes[3].frequency, SoundAnalysis::ms(notes[0].length),
+                    SoundAnalysis::ms(notes[1].length), SoundAnalysis::ms(notes[2].length), loudest, tailEarly,
+                    tailLate, held, capture.stalls);
+    }
+
+    void runAndHear(const Scenario& scenario)
+    {
+        if (scenario.oss && !ossPossible())
+            GTEST_SKIP() << "the OSS capture needs root (a private mount namespace for /dev/dsp)";
+        expectProgramHeard(run(scenario));
+    }
+
+    static std::string skipReason;
+    static std::string buildDir;
+    static std::string program;
+    static bool buildFailed;
+};
+
+std::string RealHostTest::skipReason;
+std::string RealHostTest::buildDir;
+std::string RealHostTest::program;
+bool RealHostTest::buildFailed = false;
+
+TEST_F(RealHostTest, DefaultSettingsThroughOss)
+{
+    runAndHear({true, nullptr});
+}
+
+TEST_F(RealHostTest, OssWithThreadPacing)
+{
+    const std::string settings = settingsFile(3, 64, 0);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, OssWithTimerPacing)
+{
+    const std::string settings = settingsFile(3, 64, 1);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, OssPacedByTheEmulatorsAsyncCalls)
+{
+    const std::string settings = settingsFile(3, 64, 2);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SdlWithThreadPacing)
+{
+    const std::string settings = settingsFile(1, 64, 0);
+    runAndHear({false, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SdlWithTimerPacing)
+{
+    const std::string settings = settingsFile(1, 64, 1);
+    runAndHear({false, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SdlPacedByTheEmulatorsAsyncCalls)
+{
+    const std::string settings = settingsFile(1, 64, 2);
+    runAndHear({false, settings.c_str()});
+}
+
+// A file without the ring size reads it as 0; the plugin holds it to its least.
+TEST_F(RealHostTest, SettingsWithoutSoundBufferSize)
+{
+    const std::string settings = settingsFile(3, -1, 0);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SmallRingWithThreadPacing)
+{
+    const std::string settings = settingsFile(3, 8, 0);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SmallRingWithTimerPacing)
+{
+    const std::string settings = settingsFile(3, 8, 1);
+    runAndHear({true, settings.c_str()});
+}
