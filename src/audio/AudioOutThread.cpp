@@ -1,6 +1,7 @@
 #include "audio/AudioOutThread.h"
 
 #include "audio/CriticalSection.h"
+#include "audio/HostSignalBlock.h"
 #include "plugin/Globals.h"
 
 #include <atomic>
@@ -48,6 +49,8 @@ bool audioOutOpen = false;
 
 void* AudioOutThreadMain_Thread(void*)
 {
+    // Named so that a debugger or /proc tells the plugin's threads from the host's.
+    pthread_setname_np(pthread_self(), "spu-pacing");
     while (!bAudioOutThreadStop)
     {
         timespec delay = {0, 1000000};
@@ -66,7 +69,11 @@ void startAudioOutThread_Thread()
     bAudioOutThreadStop = false;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    const int result = pthread_create(&hAudioOutThread, &attr, AudioOutThreadMain_Thread, nullptr);
+    int result;
+    {
+        const HostSignalBlock block;
+        result = pthread_create(&hAudioOutThread, &attr, AudioOutThreadMain_Thread, nullptr);
+    }
     pthread_attr_destroy(&attr);
     audioOutThreadCreated = result == 0;
     if (!audioOutThreadCreated)
@@ -154,6 +161,7 @@ struct RestoreSigalrm
 
 void* RealtimeConfigWindowThread(void*)
 {
+    pthread_setname_np(pthread_self(), "spu-realtime");
     theConfig.showRealtimeConfigDialog();
     return nullptr;
 }
@@ -164,6 +172,7 @@ void startRealtimeConfigWindow()
         return;
     // The base class clears the window's two state flags.
     theConfig.Config::showRealtimeConfigDialog();
+    const HostSignalBlock block;
     realtimeConfigThreadCreated = pthread_create(&hRealtimeConfigThread, nullptr, RealtimeConfigWindowThread, nullptr) == 0;
 }
 

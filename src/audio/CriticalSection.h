@@ -3,10 +3,10 @@
 #include <atomic>
 
 // The one lock over all SPU, voice, reverb, stream, recorder and output-engine
-// state. enterCS raises bInCS, blocks SIGALRM in the calling thread and locks a
-// non-recursive mutex; the timer's SIGALRM handler skips its tick while bInCS is
-// raised, so it never waits on the mutex inside a signal handler. The section does
-// not nest.
+// state. enterCS raises bInCS, blocks SIGALRM (and the host's control signals,
+// see HostSignalBlock) in the calling thread and locks a non-recursive mutex; the
+// timer's SIGALRM handler skips its tick while bInCS is raised, so it never waits
+// on the mutex inside a signal handler. The section does not nest.
 void initCS();
 void deleteCS();
 void enterCS();

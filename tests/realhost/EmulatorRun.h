@@ -30,11 +30,18 @@ public:
     bool start(const std::string& program, const std::string& privateDsp, const std::vector<std::string>& environment);
     // True once a line containing `text` was printed, false after timeoutMs.
     bool waitForLine(const std::string& text, int timeoutMs);
-    // SIGINT, as Ctrl-C in the emulator's terminal.
+    // SIGINT, as Ctrl-C in the emulator's terminal, to its emulation thread.
     void interrupt();
     // The wait status of the emulator once it has ended, killing it after timeoutMs.
     int waitForExit(int timeoutMs);
     bool killedAfterDeadline() const { return killed; }
+    struct ThreadMask
+    {
+        std::string name;
+        unsigned long long blocked = 0; // bit n-1 for signal n
+    };
+    // The emulator's threads with their names and blocked signals, from /proc.
+    std::vector<ThreadMask> threadMasks();
     std::vector<std::string> getLines();
     std::string getOutput();
     std::string pluginFolder() const { return home + "/.pcsxr/plugins"; }

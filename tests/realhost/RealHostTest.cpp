@@ -328,3 +328,64 @@ TEST_F(RealHostTest, SmallRingWithTimerPacing)
     const std::string settings = settingsFile(3, 8, 1);
     runAndHear({true, settings.c_str()});
 }
+
+// Ctrl-C while the program plays, at moments spread over start-up, the notes and
+// the tail, on every device and pacing method in turn: the emulator's handler
+// closes and unloads the plugins, and must never find the plugin in its way.
+TEST_F(RealHostTest, InterruptedEmulatorNeverCrashes)
+{
+    const int runs = 16;
+    int crashes = 0;
+    for (int i = 0; i < runs; ++i)
+    {
+        const bool oss = ossPossible() && i % 2 == 0;
+        const int method = (i / 2) % 3;
+        const int delayMs = (i * 397) % 3300;
+        SCOPED_TRACE("run " + std::to_string(i) + (oss ? ": OSS" : ": SDL") + ", method " + std::to_string(method) +
+                     ", SIGINT " + std::to_string(delayMs) + " ms after the program started");
+        const std::string scratch = makeScratch();
+        mkdir((scratch + "/home").c_str(), 0700);
+        {
+            EmulatorRun emulator(scratch + "/home", SPU_PLUGIN_PATH);
+            emulator.writePluginSettings(settingsFile(oss ? 3 : 1, 64, method));
+            PacedFifoReader reader;
+            std::vector<std::string> environment;
+            if (oss)
+                ASSERT_TRUE(reader.create(scratch + "/dsp"));
+            else
+            {
+                ASSERT_TRUE(reader.create(scratch + "/sdl.fifo"));
+                environment = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + scratch + "/sdl.fifo",
+                               "SDL_DISKAUDIODELAY=0"};
+            }
+            reader.start();
+            ASSERT_TRUE(emulator.start(program, oss ? scratch : "", environment));
+            EXPECT_TRUE(emulator.waitForLine("START", 20000)) << emulator.getOutput();
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            // The plugin's own threads never take the host's Ctrl-C: a handler run
+            // there would close and unload the plugin from under that very thread.
+            int pluginThreads = 0;
+            for (const EmulatorRun::ThreadMask& thread : emulator.threadMasks())
+            {
+                if (thread.name.compare(0, 4, "spu-") != 0)
+                    continue;
+                ++pluginThreads;
+                EXPECT_NE(thread.blocked & (1ull << (SIGINT - 1)), 0u) << thread.name << " takes SIGINT";
+                EXPECT_NE(thread.blocked & (1ull << (SIGTERM - 1)), 0u) << thread.name << " takes SIGTERM";
+            }
+            // The OSS writer, or the pacing thread of the "Thread" method.
+            if (oss || method == 0)
+            {
+                EXPECT_GT(pluginThreads, 0);
+            }
+            emulator.interrupt();
+            const int status = emulator.waitForExit(10000);
+            EXPECT_FALSE(crashed(status)) << describeExit(status) << "\n" << emulator.getOutput();
+            EXPECT_FALSE(emulator.killedAfterDeadline()) << "no exit within 10 s of SIGINT\n" << emulator.getOutput();
+            crashes += crashed(status) ? 1 : 0;
+            reader.finish();
+        }
+        removeTree(scratch);
+    }
+    std::printf("%d runs stopped with SIGINT, %d crashed\n", runs, crashes);
+}
