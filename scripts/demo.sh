@@ -21,12 +21,20 @@ echo "== The demo tune (demo/demo.script with demo/instruments.adpcm), rendered 
 build/spuhost render build/libspuTalvane.so --demo --wav demo.wav
 echo "Listen to it: $(pwd)/demo.wav (for example: aplay demo.wav)"
 
-# Live, as an emulator plays it: through the configured device (OSS by default)
-# when the machine has one.
+# Live, as an emulator plays it: through OSS where the machine has /dev/dsp, else
+# through SDL where a sound server (PulseAudio, PipeWire) or an ALSA device is
+# there to play it.
 if [ -c /dev/dsp ]; then
     echo
     echo "== Playing the demo tune live through /dev/dsp"
-    build/spuhost play build/libspuTalvane.so --demo
+    build/spuhost play build/libspuTalvane.so --demo --device oss
+elif [ -n "${PULSE_SERVER:-}" ] || [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/native" ] ||
+    [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/pipewire-0" ] || [ -n "${SDL_AUDIODRIVER:-}" ] ||
+    ls /dev/snd/pcmC*p >/dev/null 2>&1; then
+    echo
+    echo "== Playing the demo tune live through SDL"
+    build/spuhost play build/libspuTalvane.so --demo --device sdl
 else
-    echo "(No /dev/dsp here, so the demo is not played live; 'build/spuhost play build/libspuTalvane.so --demo' plays it where a device exists.)"
+    echo "(No sound device or sound server here, so the demo is not played live;" \
+        "'build/spuhost play build/libspuTalvane.so --demo --device sdl' plays it where one exists.)"
 fi

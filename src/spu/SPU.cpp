@@ -329,11 +329,16 @@ unsigned short SPU::readRegister(unsigned long address)
     }
 }
 
-// Status: the stored bits 11-15, a value by transfer mode, and the IRQ flag as bit 6.
+// Status: the stored bits 11-15, a value by transfer mode, the control word's
+// bits 0-3 (CD audio and external input enables), and the IRQ flag as bit 6. With
+// the mode's bits 4-5, status bits 0-5 mirror control bits 0-5 as on the console:
+// sound drivers wait after every control write, without a time limit, until
+// (status & 0x3F) == (control & 0x3F).
 unsigned short SPU::readStatus() const
 {
     static const unsigned short modeBits[4] = {0x0000, 0x0010, 0x02A0, 0x01B0};
     unsigned short value = static_cast<unsigned short>((status & 0xF800) + modeBits[transferMode(control)]);
+    value |= control & 0x000F;
     if (irqFlag)
         value |= 0x0040;
     return value;

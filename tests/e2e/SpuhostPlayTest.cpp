@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace outputscene;
 
@@ -40,6 +41,41 @@ int run(const std::string& command)
 {
     return std::system(command.c_str());
 }
+
+// Plays scene.script of dir live with the extra arguments, SDL's disk driver
+// capturing, and compares the sound with what "spuhost script" renders of it.
+void expectLiveAsRendered(const ScratchDir& dir, const std::string& extra)
+{
+    const std::string host = SPU_HOST_PATH;
+    const std::string plugin = SPU_PLUGIN_PATH;
+    ASSERT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("live.raw") + "' '" + host +
+                  "' play '" + plugin + "' --script '" + dir.file("scene.script") + "' " + extra + " >/dev/null 2>&1"),
+              0);
+    ASSERT_EQ(run("'" + host + "' script '" + plugin + "' '" + dir.file("scene.script") + "' --out '" +
+                  dir.file("rendered.raw") + "'"),
+              0);
+
+    const std::vector<unsigned int> live = readFrames(dir.file("live.raw"));
+    const std::vector<unsigned int> rendered = readFrames(dir.file("rendered.raw"));
+    ASSERT_EQ(rendered.size(), 88200u);
+    const size_t start = firstSound(live);
+    ASSERT_LT(start, live.size()) << "nothing played";
+    size_t end = live.size();
+    while (end > start && live[end - 1] == 0)
+        --end;
+    const size_t offset = firstSound(rendered);
+    EXPECT_GT(end - start, 4410u);
+    for (size_t i = start; i < end && i - start + offset < rendered.size(); ++i)
+        ASSERT_EQ(live[i], rendered[i - start + offset]) << "frame " << i - start << " of the sound";
+}
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 } // namespace
 
 class SpuhostPlayTest : public ::testing::TestWithParam<int>
@@ -53,28 +89,9 @@ TEST_P(SpuhostPlayTest, PlaysTheScriptLiveAsScriptRendersIt)
     {
         std::ofstream(dir.file("scene.script")) << sceneScript(2);
     }
-    const std::string host = SPU_HOST_PATH;
-    const std::string plugin = SPU_PLUGIN_PATH;
-    ASSERT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("live.raw") + "' '" + host +
-                  "' play '" + plugin + "' --script '" + dir.file("scene.script") + "' >/dev/null 2>&1"),
-              0);
-    ASSERT_EQ(run("'" + host + "' script '" + plugin + "' '" + dir.file("scene.script") + "' --out '" +
-                  dir.file("rendered.raw") + "'"),
-              0);
-
+    expectLiveAsRendered(dir, "");
     const std::vector<unsigned int> live = readFrames(dir.file("live.raw"));
-    const std::vector<unsigned int> rendered = readFrames(dir.file("rendered.raw"));
-    ASSERT_EQ(rendered.size(), 88200u);
-    const size_t start = firstSound(live);
-    ASSERT_LT(start, live.size()) << "nothing played";
-    EXPECT_GE(start, 65536u * 3 / 8) << "the start silence of the ring";
-    size_t end = live.size();
-    while (end > start && live[end - 1] == 0)
-        --end;
-    const size_t offset = firstSound(rendered);
-    EXPECT_GT(end - start, 4410u);
-    for (size_t i = start; i < end && i - start + offset < rendered.size(); ++i)
-        ASSERT_EQ(live[i], rendered[i - start + offset]) << "frame " << i - start << " of the sound";
+    EXPECT_GE(firstSound(live), 65536u * 3 / 8) << "the start silence of the ring";
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, SpuhostPlayTest, ::testing::Values(0, 2));
@@ -86,6 +103,44 @@ TEST(SpuhostPlayCommandTest, RefusesBadArguments)
     EXPECT_NE(run("'" + host + "' play '" + plugin + "' 2>/dev/null"), 0) << "no script";
     EXPECT_NE(run("'" + host + "' play '" + plugin + "' --script /nonexistent.script 2>/dev/null"), 0);
     EXPECT_NE(run("'" + host + "' play '" + plugin + "' --script x --seconds 0 2>/dev/null"), 0);
+    EXPECT_NE(run("'" + host + "' play '" + plugin + "' --demo --device alsa 2>/dev/null"), 0);
+    EXPECT_NE(run("'" + host + "' play '" + plugin + "' --demo --device 2>/dev/null"), 0);
+}
+
+// --device sdl plays through SDL although the file names OSS, keeps the file's
+// other settings (its ring of 256 units shows as the longer start silence) and
+// leaves the file as it was.
+TEST(SpuhostPlayCommandTest, DeviceOverridesTheSettingsFileWithoutWritingIt)
+{
+    ScratchDir dir;
+    dir.writeConfig(3, 256, 0);
+    const std::string before = readAll(dir.file("cfg/spuTalvane.cfg"));
+    {
+        std::ofstream(dir.file("scene.script")) << sceneScript(2);
+    }
+    expectLiveAsRendered(dir, "--device sdl");
+    EXPECT_GE(firstSound(readFrames(dir.file("live.raw"))), 65536u * 3 / 8);
+    EXPECT_EQ(readAll(dir.file("cfg/spuTalvane.cfg")), before);
+}
+
+// Without a settings file the plugin's defaults hold (a ring of 64 units: a
+// shorter start silence than the 256 units above), and no file is made in the
+// user's folder.
+TEST(SpuhostPlayCommandTest, DeviceWithoutSettingsFilePlaysTheDefaults)
+{
+    ScratchDir dir;
+    {
+        std::ofstream(dir.file("scene.script")) << sceneScript(1);
+    }
+    const std::string host = SPU_HOST_PATH;
+    const std::string plugin = SPU_PLUGIN_PATH;
+    ASSERT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("live.raw") + "' '" + host +
+                  "' play '" + plugin + "' --script '" + dir.file("scene.script") + "' --device sdl >/dev/null 2>&1"),
+              0);
+    const size_t start = firstSound(readFrames(dir.file("live.raw")));
+    EXPECT_LT(start, 65536u * 3 / 8) << "no sound, or a ring larger than the default";
+    struct stat st;
+    EXPECT_NE(stat(dir.file("cfg").c_str(), &st), 0) << "a settings folder was made in the user's folder";
 }
 
 TEST(SpuhostPlayCommandTest, SecondsLimitsThePlay)

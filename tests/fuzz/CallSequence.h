@@ -93,7 +93,7 @@ class CallObserver
 
 // Rendering is most of an input's cost (microseconds a frame under the
 // sanitizers), and long renders find little that many short ones would not.
-const unsigned long FuzzFrameBudget = 2048;
+const unsigned long FuzzFrameBudget = 512;
 
 // Plays one input against the plugin (resetting it first, see PluginHost.h).
 void runCallSequence(const uint8_t* data, size_t size, CallObserver* observer = nullptr,

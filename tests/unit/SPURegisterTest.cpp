@@ -155,6 +155,18 @@ TEST_F(RegisterWindowTest, StatusShowsTransferModeStoredBitsAndIRQFlag)
     EXPECT_EQ(0xF800 + 0x01B0, read(Status));
 }
 
+// Console sound drivers spin after a control write until the low six bits agree.
+TEST_F(RegisterWindowTest, StatusMirrorsControlBitsZeroToFive)
+{
+    for (unsigned short control : {0x3F, 0x15, 0x2A, 0x01, 0x0F, 0x30, 0x00, 0xC03F})
+    {
+        write(Control, control);
+        EXPECT_EQ(control & 0x3F, read(Status) & 0x3F) << "control " << std::hex << control;
+    }
+    write(Control, 0x0025);
+    EXPECT_EQ(0x02A0 + 0x0005, read(Status) & 0x07FF);
+}
+
 TEST_F(RegisterWindowTest, ControlWithBit6ClearAcknowledgesTheInterrupt)
 {
     write(IRQAddress, 0x0010);

@@ -3,9 +3,11 @@
 // handed over at its emulated time, and time passes in real time: "render N" and
 // "async N" wait for N frames or N cycles of wall clock while SPUasync reports
 // the elapsed cycles every 10 ms, as an emulator's CPU loop does (the plugin only
-// acts on them when its audio-out method is "SPUasync").
+// acts on them when its audio-out method is "SPUasync"). --device oss|sdl plays
+// through that device whatever the settings file says.
 
 #include "spuhost/Command.h"
+#include "spuhost/DeviceChoice.h"
 #include "spuhost/Plugin.h"
 #include "spuhost/Script.h"
 
@@ -89,7 +91,7 @@ std::string demoScriptPath()
 
 int usage()
 {
-    std::fprintf(stderr, "usage: spuhost play PLUGIN.so (--demo | --script SCRIPT) [--seconds N]\n");
+    std::fprintf(stderr, "usage: spuhost play PLUGIN.so (--demo | --script SCRIPT) [--seconds N] [--device oss|sdl]\n");
     return 2;
 }
 
@@ -99,6 +101,7 @@ int runPlay(const std::vector<std::string>& args)
         return usage();
     std::string scriptPath;
     unsigned long long seconds = 0;
+    int device = -1;
     for (size_t i = 1; i < args.size(); ++i)
     {
         if (args[i] == "--demo")
@@ -110,6 +113,15 @@ int runPlay(const std::vector<std::string>& args)
             if (!ScriptRunner::parseNumber(args[++i], true, seconds) || seconds == 0 || seconds > 86400)
             {
                 std::fprintf(stderr, "spuhost play: --seconds takes a whole number from 1 to 86400\n");
+                return 2;
+            }
+        }
+        else if (args[i] == "--device" && i + 1 < args.size())
+        {
+            device = DeviceChoice::deviceIndex(args[++i]);
+            if (device < 0)
+            {
+                std::fprintf(stderr, "spuhost play: --device takes oss or sdl, not '%s'\n", args[i].c_str());
                 return 2;
             }
         }
@@ -162,7 +174,17 @@ int runPlay(const std::vector<std::string>& args)
     sigaction(SIGINT, &act, nullptr);
     sigaction(SIGTERM, &act, nullptr);
 
-    plugin.SPUinit();
+    if (device < 0)
+        plugin.SPUinit();
+    else
+    {
+        DeviceChoice choice;
+        if (!choice.init(plugin, device))
+        {
+            std::fprintf(stderr, "spuhost play: --device: %s\n", choice.error().c_str());
+            return 1;
+        }
+    }
     plugin.SPUopen(nullptr);
     clock.start();
     const bool ok = runner.run() || timeUp;
@@ -175,5 +197,6 @@ int runPlay(const std::vector<std::string>& args)
     return ok ? 0 : 1;
 }
 
-const SpuhostCommand command("play", "PLUGIN.so (--demo | --script SCRIPT) [--seconds N]", runPlay);
+const SpuhostCommand command("play", "PLUGIN.so (--demo | --script SCRIPT) [--seconds N] [--device oss|sdl]",
+                             runPlay);
 } // namespace
