@@ -10,6 +10,7 @@ class AudioDevice
 public:
     // Ring size in units of 256 frames ("SoundBufferSize", 1..999, default 64).
     static int ConfigSoundBufferSize;
+    static const int DefaultSoundBufferSize = 64;
 
     AudioDevice() : bufferSamples(0), consumedSamples(0) {}
     virtual ~AudioDevice() {}
@@ -28,8 +29,9 @@ public:
 
 protected:
     // ConfigSoundBufferSize x 256 frames. The configuration file is not range
-    // checked, so the size is held to the dialog's 1..999: a zero or negative size
-    // would leave a ring without frames (a division by zero in its clock).
+    // checked: a zero or negative size (a missing key) would leave a ring without
+    // frames (a division by zero in its clock) and means the default; more than
+    // the dialog's 999 is held to 999.
     static unsigned int configuredRingFrames();
 
     unsigned int bufferSamples;

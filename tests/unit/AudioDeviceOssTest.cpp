@@ -146,3 +146,32 @@ TEST_F(AudioDeviceOssTest, ReaderGoingAwayIsAWriteErrorNotAKilledHost)
     const std::string messages = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(messages.find("SPU: write() error: Broken pipe\n\r"), std::string::npos) << messages;
 }
+
+// A settings file without "SoundBufferSize" reads it as 0: the ring takes the
+// default size, not the least one, which could never stay half full.
+TEST_F(AudioDeviceOssTest, UnsetRingSizeMeansTheDefault)
+{
+    path = dir + "/dsp"; // no device: the ring runs on the clock
+    AudioDeviceOss::DEV_DSP = path.c_str();
+    for (int size : {0, -5})
+    {
+        AudioDevice::ConfigSoundBufferSize = size;
+        AudioDeviceOss device;
+        ::testing::internal::CaptureStderr();
+        device.init();
+        EXPECT_TRUE(device.start());
+        EXPECT_EQ(device.getBufferSamples(), 64u * 256u) << "size " << size;
+        EXPECT_TRUE(device.stop());
+        device.close();
+        ::testing::internal::GetCapturedStderr();
+    }
+    AudioDevice::ConfigSoundBufferSize = 1000;
+    AudioDeviceOss device;
+    ::testing::internal::CaptureStderr();
+    device.init();
+    EXPECT_TRUE(device.start());
+    EXPECT_EQ(device.getBufferSamples(), 999u * 256u);
+    EXPECT_TRUE(device.stop());
+    device.close();
+    ::testing::internal::GetCapturedStderr();
+}
