@@ -94,10 +94,15 @@ void stopAudioOutThread_Thread()
 
 void onAudioOutTimer(int)
 {
-    // Another thread inside the section: drop the tick rather than wait for the
-    // mutex in a signal handler; the next tick renders the elapsed span.
-    if (bInCS || !timerPacing)
+    // A thread inside the section: do not wait for the mutex in a signal handler;
+    // the tick is owed, and that thread renders it when it leaves the section.
+    if (!timerPacing)
         return;
+    if (bInCS)
+    {
+        oweTick();
+        return;
+    }
     const int savedErrno = errno;
     enterCS();
     theAudioOut.updateBuffer();
@@ -105,8 +110,19 @@ void onAudioOutTimer(int)
     errno = savedErrno;
 }
 
+// A tick the timer's handler skipped, rendered by the thread leaving the section.
+void renderOwedTick()
+{
+    if (!timerPacing)
+        return;
+    enterCS();
+    theAudioOut.updateBuffer();
+    leaveCS();
+}
+
 void startAudioOutThread_Timer()
 {
+    setOwedTickHandler(renderOwedTick);
     bInCS = false;
     struct sigaction act = {};
     act.sa_handler = onAudioOutTimer;

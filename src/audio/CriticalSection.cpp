@@ -11,6 +11,24 @@ std::atomic<bool> bInCS(false);
 
 namespace
 {
+// A timer tick that found the section taken, and who renders it (set by the
+// pacing code: this file knows nothing of the output engine).
+std::atomic<bool> tickOwed(false);
+void (*owedTickHandler)() = nullptr;
+} // namespace
+
+void setOwedTickHandler(void (*handler)())
+{
+    owedTickHandler = handler;
+}
+
+void oweTick()
+{
+    tickOwed = true;
+}
+
+namespace
+{
 sigset_t sigMask;
 // The mask of the thread inside the section as it was before enterCS.
 sigset_t sigMaskOrg;
@@ -65,6 +83,11 @@ void leaveCS()
     if (sigprocmask(SIG_UNBLOCK, &unblock, nullptr) != 0)
         perror("leaveCS() sigprocmask(SIG_UNBLOCK, &sigMask, NULL)");
     bInCS = false;
+    // The thread that kept the timer out pays its tick back: a game polling the
+    // registers holds the section most of the time, and dropped ticks would leave
+    // the ring unfilled until the queue ran dry.
+    if (tickOwed && owedTickHandler != nullptr && tickOwed.exchange(false))
+        owedTickHandler();
 }
 
 namespace

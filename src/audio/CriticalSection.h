@@ -12,6 +12,11 @@ void deleteCS();
 void enterCS();
 void leaveCS();
 
+// A timer tick skipped because the section was taken is owed: the next leaveCS
+// calls the handler set here (outside the section) to render it.
+void setOwedTickHandler(void (*handler)());
+void oweTick();
+
 // Read by the SIGALRM handler: lock-free, so safe to touch from a signal handler.
 extern std::atomic<bool> bInCS;
 
