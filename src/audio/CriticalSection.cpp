@@ -14,7 +14,7 @@ namespace
 // A timer tick that found the section taken, and who renders it (set by the
 // pacing code: this file knows nothing of the output engine).
 std::atomic<bool> tickOwed(false);
-void (*owedTickHandler)() = nullptr;
+std::atomic<void (*)()> owedTickHandler(nullptr);
 } // namespace
 
 void setOwedTickHandler(void (*handler)())
@@ -86,8 +86,9 @@ void leaveCS()
     // The thread that kept the timer out pays its tick back: a game polling the
     // registers holds the section most of the time, and dropped ticks would leave
     // the ring unfilled until the queue ran dry.
-    if (tickOwed && owedTickHandler != nullptr && tickOwed.exchange(false))
-        owedTickHandler();
+    void (*const handler)() = owedTickHandler;
+    if (tickOwed && handler != nullptr && tickOwed.exchange(false))
+        handler();
 }
 
 namespace

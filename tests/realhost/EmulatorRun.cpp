@@ -132,6 +132,7 @@ void EmulatorRun::readOutput(int fd)
         while ((end = partial.find('\n')) != std::string::npos)
         {
             lines.push_back(partial.substr(0, end));
+            lineTimes.push_back(std::chrono::steady_clock::now());
             partial.erase(0, end + 1);
         }
         changed.notify_all();
@@ -209,6 +210,18 @@ std::vector<EmulatorRun::ThreadMask> EmulatorRun::threadMasks()
     }
     closedir(dir);
     return threads;
+}
+
+bool EmulatorRun::lineTime(const std::string& text, std::chrono::steady_clock::time_point* when)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].find(text) != std::string::npos)
+        {
+            *when = lineTimes[i];
+            return true;
+        }
+    return false;
 }
 
 std::vector<std::string> EmulatorRun::getLines()

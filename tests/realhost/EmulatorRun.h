@@ -8,6 +8,7 @@
 // line as they come. Every wait is bounded; an emulator that outlives its last
 // deadline is killed.
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -43,6 +44,8 @@ public:
     // The emulator's threads with their names and blocked signals, from /proc.
     std::vector<ThreadMask> threadMasks();
     std::vector<std::string> getLines();
+    // When the first line containing `text` arrived; false if none did.
+    bool lineTime(const std::string& text, std::chrono::steady_clock::time_point* when);
     std::string getOutput();
     std::string pluginFolder() const { return home + "/.pcsxr/plugins"; }
 
@@ -58,5 +61,6 @@ private:
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<std::string> lines;
+    std::vector<std::chrono::steady_clock::time_point> lineTimes;
     std::string partial;
 };

@@ -70,7 +70,6 @@ void PacedFifoReader::run()
     using Clock = std::chrono::steady_clock;
     unsigned char chunk[4096];
     bool writerSeen = false;
-    Clock::time_point begin;
     while (!stopRequested)
     {
         // Until the writer opens its end, poll reports nothing (or a hang-up with no

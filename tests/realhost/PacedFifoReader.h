@@ -26,6 +26,8 @@ public:
     std::vector<unsigned int> finish();
     // Times the writer fell so far behind that silence was put in its place.
     int getStalls() const { return stalls; }
+    // When the first bytes came: frame i of the capture was heard i / 44100 s later.
+    std::chrono::steady_clock::time_point getBegin() const { return begin; }
 
 private:
     void run();
@@ -37,4 +39,5 @@ private:
     std::atomic<bool> stopRequested{false};
     std::vector<unsigned char> bytes;
     int stalls = 0;
+    std::chrono::steady_clock::time_point begin;
 };

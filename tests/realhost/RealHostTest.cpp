@@ -68,6 +68,8 @@ struct Scenario
 struct Capture
 {
     std::vector<unsigned int> frames;
+    // From the program's printed key-on of each note to its onset in the capture.
+    std::vector<double> latencyMs;
     std::string output;
     int status = 0;
     bool killed = false;
@@ -179,6 +181,17 @@ protected:
             capture.output = emulator.getOutput();
             capture.frames = reader.finish();
             capture.stalls = reader.getStalls();
+            const SoundAnalysis sound(capture.frames);
+            const std::vector<SoundAnalysis::Note> notes = sound.findNotes(1500, 100, 20);
+            for (size_t i = 0; i < notes.size() && i < 4; ++i)
+            {
+                std::chrono::steady_clock::time_point printed;
+                if (!emulator.lineTime("NOTE " + std::to_string(i) + " ON", &printed))
+                    continue;
+                const double heard = SoundAnalysis::ms(notes[i].start);
+                capture.latencyMs.push_back(
+                    heard - std::chrono::duration<double, std::milli>(printed - reader.getBegin()).count());
+            }
         }
         removeTree(scratch);
         return capture;
@@ -317,19 +330,20 @@ TEST_F(RealHostTest, SettingsWithoutSoundBufferSize)
     runAndHear({true, settings.c_str()});
 }
 
-// A ring of 16 x 256 frames (93 ms). At 8 the capture itself is too coarse: a pipe
-// frees its room a whole page (1024 frames, half that ring) at a time, so the
-// drain takes in bursts that a sound card's 512-frame fragments do not make, and
-// the engine's queue correction fires. scripts/realhost-latency.sh measures 8.
+// A ring of 32 x 256 frames (186 ms). Below that the capture itself is too coarse:
+// a pipe frees its room a whole page (1024 frames) at a time, so the drain takes
+// in bursts that a sound card's 512-frame fragments do not make; at 16 such a
+// burst reaches the engine's queue-correction band (a quarter of the ring) and
+// at 8 passes it. scripts/realhost-latency.sh measures 16 and 8.
 TEST_F(RealHostTest, SmallRingWithThreadPacing)
 {
-    const std::string settings = settingsFile(3, 16, 0);
+    const std::string settings = settingsFile(3, 32, 0);
     runAndHear({true, settings.c_str()});
 }
 
 TEST_F(RealHostTest, SmallRingWithTimerPacing)
 {
-    const std::string settings = settingsFile(3, 16, 1);
+    const std::string settings = settingsFile(3, 32, 1);
     runAndHear({true, settings.c_str()});
 }
 
@@ -392,4 +406,42 @@ TEST_F(RealHostTest, InterruptedEmulatorNeverCrashes)
         removeTree(scratch);
     }
     std::printf("%d runs stopped with SIGINT, %d crashed\n", runs, crashes);
+}
+
+// The latency table (scripts/realhost-latency.sh; skipped unless REALHOST_LATENCY
+// is set): each device, ring size and pacing method once, with the dropouts inside
+// the notes, the splices, and the time from the program's key-on to the onset heard.
+TEST_F(RealHostTest, LatencyTable)
+{
+    if (getenv("REALHOST_LATENCY") == nullptr)
+        GTEST_SKIP() << "set REALHOST_LATENCY=1 (scripts/realhost-latency.sh) for the latency table";
+    static const char* const methods[3] = {"Thread", "Timer", "SPUasync"};
+    std::printf("dev  size method   notes dropouts splices stalls  latency ms (notes 0-3)\n");
+    for (bool oss : {true, false})
+        for (int size : {64, 16, 8})
+            for (int method = 0; method < 3; ++method)
+            {
+                if (oss && !ossPossible())
+                    continue;
+                const std::string settings = settingsFile(oss ? 3 : 1, size, method);
+                const Capture capture = run({oss, settings.c_str()});
+                const SoundAnalysis sound(capture.frames);
+                const std::vector<SoundAnalysis::Note> notes = sound.findNotes(1500, 100, 20);
+                int dropouts = 0;
+                int loudest = 0;
+                for (const SoundAnalysis::Note& note : notes)
+                {
+                    loudest = std::max(loudest, note.peak);
+                    dropouts += sound.countDropouts(note.start + SoundAnalysis::frames(20),
+                                                    note.start + SoundAnalysis::frames(NoteMs * 0.85 - 20), 64, 32);
+                }
+                const int splices = sound.countSplices(0, sound.size(), loudest * 6 / 10);
+                std::string latency;
+                for (double ms : capture.latencyMs)
+                    latency += " " + std::to_string(static_cast<int>(ms + 0.5));
+                std::printf("%-4s %4d %-8s %5zu %8d %7d %6d %s%s\n", oss ? "oss" : "sdl", size, methods[method],
+                            notes.size(), dropouts, splices, capture.stalls, latency.c_str(),
+                            crashed(capture.status) ? "  CRASHED" : "");
+                std::fflush(stdout);
+            }
 }
