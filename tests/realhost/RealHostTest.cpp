@@ -99,13 +99,16 @@ bool crashed(int status)
     return false;
 }
 
-std::string settingsFile(int device, int bufferSize, int method)
+// With method 2 the emulator's cycles pace the output, and an emulator running a
+// few per cent slower than real time drains the queue until the "Simple" mode's
+// cursor jump (a dropout and a splice); "Smooth" follows the emulator's rate.
+std::string settingsFile(int device, int bufferSize, int method, int asyncMode = 0)
 {
     std::ostringstream out;
     out << "AudioDevice = " << device << "\n";
     if (bufferSize >= 0)
         out << "SoundBufferSize = " << bufferSize << "\n";
-    out << "AudioOutMethod = " << method << "\nAsyncMode = 0\nShowRealtimeConfigWindow = 0\n"
+    out << "AudioOutMethod = " << method << "\nAsyncMode = " << asyncMode << "\nShowRealtimeConfigWindow = 0\n"
         << "WaitForXABufferIsFree = 1\nCacheVagDecode = 0\nFinetune = 0\nReverbType = 4\nRecOpt = 5\n"
         << "UpdateBeforeRegisterAccess = 0\nSPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
     return out.str();
@@ -318,7 +321,7 @@ TEST_F(RealHostTest, OssWithTimerPacing)
 
 TEST_F(RealHostTest, OssPacedByTheEmulatorsAsyncCalls)
 {
-    const std::string settings = settingsFile(3, 64, 2);
+    const std::string settings = settingsFile(3, 64, 2, 2);
     runAndHear({true, settings.c_str()});
 }
 
@@ -336,7 +339,7 @@ TEST_F(RealHostTest, SdlWithTimerPacing)
 
 TEST_F(RealHostTest, SdlPacedByTheEmulatorsAsyncCalls)
 {
-    const std::string settings = settingsFile(1, 64, 2);
+    const std::string settings = settingsFile(1, 64, 2, 2);
     runAndHear({false, settings.c_str()});
 }
 
