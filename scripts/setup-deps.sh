@@ -10,6 +10,7 @@ PACKAGES=(
     libsdl1.2-dev libfltk1.3-dev
     xvfb xdotool x11-utils imagemagick
     clang libclang-rt-14-dev
+    pcsxr libgl1-mesa-dri gcc-mipsel-linux-gnu binutils-mipsel-linux-gnu
 )
 
 missing=()

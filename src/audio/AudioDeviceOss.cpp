@@ -1,6 +1,7 @@
 #include "audio/AudioDeviceOss.h"
 
 #include "audio/EmulatedSoundBuffer.h"
+#include "audio/HostSignalBlock.h"
 
 #include <cerrno>
 #include <csignal>
@@ -96,7 +97,11 @@ bool AudioDeviceOss::start()
     bStopOssThread = false;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    const int result = pthread_create(&ptOssThread, &attr, OssThreadProc, this);
+    int result;
+    {
+        const HostSignalBlock block;
+        result = pthread_create(&ptOssThread, &attr, OssThreadProc, this);
+    }
     pthread_attr_destroy(&attr);
     ossThreadCreated = result == 0;
     if (!ossThreadCreated)
@@ -149,6 +154,7 @@ void AudioDeviceOss::signal()
 void* AudioDeviceOss::OssThreadProc(void* param)
 {
     AudioDeviceOss* self = static_cast<AudioDeviceOss*>(param);
+    pthread_setname_np(pthread_self(), "spu-oss");
 
     // The writer never takes the critical section, so the pacing timer's SIGALRM
     // has no business here: it would only interrupt a write (EINTR). SIGPIPE is

@@ -1,6 +1,7 @@
 #include "audio/AudioDeviceSdl.h"
 
 #include "audio/EmulatedSoundBuffer.h"
+#include "audio/HostSignalBlock.h"
 
 #include <cstdio>
 #include <dlfcn.h>
@@ -79,6 +80,8 @@ bool AudioDeviceSdl::init()
     spec.samples = 128;
     spec.callback = callbackSDL;
     spec.userdata = this;
+    // SDL's audio thread is created here and inherits the mask.
+    const HostSignalBlock block;
     audioOpened = SDL_OpenAudio(&spec, nullptr) == 0;
     return true;
 }

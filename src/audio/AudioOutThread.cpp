@@ -1,6 +1,7 @@
 #include "audio/AudioOutThread.h"
 
 #include "audio/CriticalSection.h"
+#include "audio/HostSignalBlock.h"
 #include "plugin/Globals.h"
 
 #include <atomic>
@@ -48,6 +49,8 @@ bool audioOutOpen = false;
 
 void* AudioOutThreadMain_Thread(void*)
 {
+    // Named so that a debugger or /proc tells the plugin's threads from the host's.
+    pthread_setname_np(pthread_self(), "spu-pacing");
     while (!bAudioOutThreadStop)
     {
         timespec delay = {0, 1000000};
@@ -66,7 +69,11 @@ void startAudioOutThread_Thread()
     bAudioOutThreadStop = false;
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    const int result = pthread_create(&hAudioOutThread, &attr, AudioOutThreadMain_Thread, nullptr);
+    int result;
+    {
+        const HostSignalBlock block;
+        result = pthread_create(&hAudioOutThread, &attr, AudioOutThreadMain_Thread, nullptr);
+    }
     pthread_attr_destroy(&attr);
     audioOutThreadCreated = result == 0;
     if (!audioOutThreadCreated)
@@ -87,10 +94,15 @@ void stopAudioOutThread_Thread()
 
 void onAudioOutTimer(int)
 {
-    // Another thread inside the section: drop the tick rather than wait for the
-    // mutex in a signal handler; the next tick renders the elapsed span.
-    if (bInCS || !timerPacing)
+    // A thread inside the section: do not wait for the mutex in a signal handler;
+    // the tick is owed, and that thread renders it when it leaves the section.
+    if (!timerPacing)
         return;
+    if (bInCS)
+    {
+        oweTick();
+        return;
+    }
     const int savedErrno = errno;
     enterCS();
     theAudioOut.updateBuffer();
@@ -98,8 +110,19 @@ void onAudioOutTimer(int)
     errno = savedErrno;
 }
 
+// A tick the timer's handler skipped, rendered by the thread leaving the section.
+void renderOwedTick()
+{
+    if (!timerPacing)
+        return;
+    enterCS();
+    theAudioOut.updateBuffer();
+    leaveCS();
+}
+
 void startAudioOutThread_Timer()
 {
+    setOwedTickHandler(renderOwedTick);
     bInCS = false;
     struct sigaction act = {};
     act.sa_handler = onAudioOutTimer;
@@ -154,6 +177,7 @@ struct RestoreSigalrm
 
 void* RealtimeConfigWindowThread(void*)
 {
+    pthread_setname_np(pthread_self(), "spu-realtime");
     theConfig.showRealtimeConfigDialog();
     return nullptr;
 }
@@ -164,6 +188,7 @@ void startRealtimeConfigWindow()
         return;
     // The base class clears the window's two state flags.
     theConfig.Config::showRealtimeConfigDialog();
+    const HostSignalBlock block;
     realtimeConfigThreadCreated = pthread_create(&hRealtimeConfigThread, nullptr, RealtimeConfigWindowThread, nullptr) == 0;
 }
 

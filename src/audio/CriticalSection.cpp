@@ -1,5 +1,7 @@
 #include "audio/CriticalSection.h"
 
+#include "audio/HostSignalBlock.h"
+
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
@@ -9,7 +11,27 @@ std::atomic<bool> bInCS(false);
 
 namespace
 {
+// A timer tick that found the section taken, and who renders it (set by the
+// pacing code: this file knows nothing of the output engine).
+std::atomic<bool> tickOwed(false);
+std::atomic<void (*)()> owedTickHandler(nullptr);
+} // namespace
+
+void setOwedTickHandler(void (*handler)())
+{
+    owedTickHandler = handler;
+}
+
+void oweTick()
+{
+    tickOwed = true;
+}
+
+namespace
+{
 sigset_t sigMask;
+// The mask of the thread inside the section as it was before enterCS.
+sigset_t sigMaskOrg;
 // Statically initialised as well, so that a host calling an export before SPUinit
 // finds a usable mutex rather than an uninitialised one.
 pthread_mutex_t mutexCS = PTHREAD_MUTEX_INITIALIZER;
@@ -21,6 +43,10 @@ void initCS()
         perror("initCS() sigemptyset(&sigMask)");
     if (sigaddset(&sigMask, SIGALRM) != 0)
         perror("initCS() sigaddset(&sigMask, SIGALRM)");
+    // A host's Ctrl-C handler calls SPUclose, which enters the section: run on a
+    // thread that holds it (the timer's handler renders on the emulation thread),
+    // it would wait for itself. Held back, it runs once the section is left.
+    HostSignalBlock::addHostSignals(&sigMask);
     pthread_mutexattr_t attr;
     pthread_mutexattr_init(&attr);
     pthread_mutex_init(&mutexCS, nullptr);
@@ -37,20 +63,32 @@ void deleteCS()
 void enterCS()
 {
     bInCS = true;
-    // The previous mask is never read back; kept per call, since a shared copy would
-    // be written by every thread entering at once.
-    sigset_t sigMaskOrg;
-    if (sigprocmask(SIG_BLOCK, &sigMask, &sigMaskOrg) != 0)
+    sigset_t previous;
+    if (sigprocmask(SIG_BLOCK, &sigMask, &previous) != 0)
         perror("enterCS() sigprocmask(SIG_BLOCK, &sigMask, &sigMaskOrg)");
     pthread_mutex_lock(&mutexCS);
+    // Shared, but only written and read by the thread that holds the mutex.
+    sigMaskOrg = previous;
 }
 
 void leaveCS()
 {
+    // SIGALRM is unblocked as always; the host's signals only where they were not
+    // blocked before: the plugin's own threads keep them blocked for good.
+    sigset_t unblock = sigMask;
+    for (int signal = 1; signal < NSIG; ++signal)
+        if (signal != SIGALRM && sigismember(&sigMaskOrg, signal) == 1)
+            sigdelset(&unblock, signal);
     pthread_mutex_unlock(&mutexCS);
-    if (sigprocmask(SIG_UNBLOCK, &sigMask, nullptr) != 0)
+    if (sigprocmask(SIG_UNBLOCK, &unblock, nullptr) != 0)
         perror("leaveCS() sigprocmask(SIG_UNBLOCK, &sigMask, NULL)");
     bInCS = false;
+    // The thread that kept the timer out pays its tick back: a game polling the
+    // registers holds the section most of the time, and dropped ticks would leave
+    // the ring unfilled until the queue ran dry.
+    void (*const handler)() = owedTickHandler;
+    if (tickOwed && handler != nullptr && tickOwed.exchange(false))
+        handler();
 }
 
 namespace

@@ -1,0 +1,467 @@
+// The plugin in a real emulator: PCSX-Reloaded runs a PlayStation program, built
+// here from tests/realhost/spuprogram.c, that drives the sound processor as a
+// game's driver does. The plugin's own output is captured, through OSS (a FIFO that
+// is /dev/dsp only inside the emulator's private mount namespace) or through SDL
+// (its disk driver writing into a FIFO), drained at 44100 frames a second, and
+// judged as a listener would: the four notes in order, each at its pitch and
+// length, the reverb tail after the last one, no dropout and no splice; and the
+// program's own checks must all pass. The emulator is stopped with SIGINT, as
+// Ctrl-C does, and must not crash on the way out.
+
+#include "XServer.h"
+#include "realhost/EmulatorRun.h"
+#include "realhost/PacedFifoReader.h"
+#include "realhost/SoundAnalysis.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+const std::string SourceDir = SPU_SOURCE_DIR "/tests/realhost";
+
+// The program's notes: pitch registers over a sine of 28 samples a period, each
+// NoteMs long (the program's own constants).
+const unsigned PitchRegisters[4] = {0x0400, 0x0600, 0x0800, 0x0B00};
+const double NoteMs = 400;
+const double ReleaseMs = 46;
+// How far a line of the program's output may arrive late, on a busy machine.
+const double LineJitterMs = 50;
+
+double noteFrequency(unsigned pitch)
+{
+    return 44100.0 * pitch / 4096.0 / 28.0;
+}
+
+std::string makeScratch()
+{
+    char pattern[] = "/tmp/realhostXXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir != nullptr ? dir : "";
+}
+
+void removeTree(const std::string& dir)
+{
+    if (dir.size() > 5 && dir.compare(0, 5, "/tmp/") == 0)
+        std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+bool have(const char* program)
+{
+    return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+struct Scenario
+{
+    bool oss;
+    // The settings file's text; null: no file at all (the defaults).
+    const char* settings;
+};
+
+struct Capture
+{
+    std::vector<unsigned int> frames;
+    // From the program's printed key-on of each note to its onset in the capture.
+    std::vector<double> latencyMs;
+    // Wall-clock times at which the program's key-on and key-off lines arrived,
+    // in ms from the first (the emulator's pace sets them, not the program's).
+    std::vector<double> onMs;
+    std::vector<double> offMs;
+    std::string output;
+    int status = 0;
+    bool killed = false;
+    bool finished = false;
+    int stalls = 0;
+};
+
+std::string describeExit(int status)
+{
+    if (WIFSIGNALED(status))
+        return std::string("killed by signal ") + std::to_string(WTERMSIG(status)) + " (" +
+               strsignal(WTERMSIG(status)) + ")";
+    return "exit status " + std::to_string(WEXITSTATUS(status));
+}
+
+bool crashed(int status)
+{
+    if (WIFSIGNALED(status))
+        return WTERMSIG(status) == SIGSEGV || WTERMSIG(status) == SIGABRT || WTERMSIG(status) == SIGBUS ||
+               WTERMSIG(status) == SIGFPE || WTERMSIG(status) == SIGILL || WCOREDUMP(status);
+    return false;
+}
+
+// With method 2 the emulator's cycles pace the output, and an emulator running a
+// few per cent slower than real time drains the queue until the "Simple" mode's
+// cursor jump (a dropout and a splice); "Smooth" follows the emulator's rate.
+std::string settingsFile(int device, int bufferSize, int method, int asyncMode = 0)
+{
+    std::ostringstream out;
+    out << "AudioDevice = " << device << "\n";
+    if (bufferSize >= 0)
+        out << "SoundBufferSize = " << bufferSize << "\n";
+    out << "AudioOutMethod = " << method << "\nAsyncMode = " << asyncMode << "\nShowRealtimeConfigWindow = 0\n"
+        << "WaitForXABufferIsFree = 1\nCacheVagDecode = 0\nFinetune = 0\nReverbType = 4\nRecOpt = 5\n"
+        << "UpdateBeforeRegisterAccess = 0\nSPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
+    return out.str();
+}
+} // namespace
+
+class RealHostTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        if (!have("pcsxr") && access("/usr/games/pcsxr", X_OK) != 0)
+            skipReason = "pcsxr is not installed (scripts/setup-deps.sh installs it)";
+        else if (!have("mipsel-linux-gnu-gcc"))
+            skipReason = "gcc-mipsel-linux-gnu is not installed (scripts/setup-deps.sh installs it)";
+        if (!skipReason.empty())
+            return;
+        buildDir = makeScratch();
+        program = buildDir + "/spuprogram.exe";
+        const std::string command = "'" + SourceDir + "/make-psexe.sh' '" + program + "' '" + SourceDir +
+                                    "/crt0.S' '" + SourceDir + "/spuprogram.c'";
+        buildFailed = std::system(command.c_str()) != 0;
+        std::string error;
+        if (sharedXServer(&error) == nullptr)
+            skipReason = error;
+    }
+
+    static void TearDownTestSuite() { removeTree(buildDir); }
+
+    void SetUp() override
+    {
+        if (!skipReason.empty())
+            GTEST_SKIP() << skipReason;
+        ASSERT_FALSE(buildFailed) << "the PlayStation program did not build";
+    }
+
+    // OSS runs need a private mount namespace, hence root.
+    bool ossPossible()
+    {
+        return geteuid() == 0 && have("unshare");
+    }
+
+    // Runs the program to its end, lets the last reverb tail reach the capture,
+    // then stops the emulator with SIGINT.
+    Capture run(const Scenario& scenario)
+    {
+        Capture capture;
+        const std::string scratch = makeScratch();
+        mkdir((scratch + "/home").c_str(), 0700);
+        {
+            EmulatorRun emulator(scratch + "/home", SPU_PLUGIN_PATH);
+            if (scenario.settings != nullptr)
+                emulator.writePluginSettings(scenario.settings);
+            PacedFifoReader reader;
+            std::vector<std::string> environment;
+            std::string privateDsp;
+            if (scenario.oss)
+            {
+                EXPECT_TRUE(reader.create(scratch + "/dsp"));
+                privateDsp = scratch;
+            }
+            else
+            {
+                EXPECT_TRUE(reader.create(scratch + "/sdl.fifo"));
+                // No delay of its own: the disk driver blocks on the FIFO, which the
+                // reader drains at the card's pace.
+                environment = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + scratch + "/sdl.fifo",
+                               "SDL_DISKAUDIODELAY=0"};
+            }
+            reader.start();
+            EXPECT_TRUE(emulator.start(program, privateDsp, environment));
+            capture.finished = emulator.waitForLine("DONE", 30000);
+            // What was rendered last is still queued: the ring's half and the
+            // driver's buffer, at most about 400 ms with the default ring.
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            emulator.interrupt();
+            capture.status = emulator.waitForExit(10000);
+            capture.killed = emulator.killedAfterDeadline();
+            capture.output = emulator.getOutput();
+            capture.frames = reader.finish();
+            capture.stalls = reader.getStalls();
+            std::chrono::steady_clock::time_point first;
+            if (emulator.lineTime("NOTE 0 ON", &first))
+                for (int i = 0; i < 4; ++i)
+                {
+                    std::chrono::steady_clock::time_point on, off;
+                    if (!emulator.lineTime("NOTE " + std::to_string(i) + " ON", &on) ||
+                        !emulator.lineTime("NOTE " + std::to_string(i) + " OFF", &off))
+                        break;
+                    capture.onMs.push_back(std::chrono::duration<double, std::milli>(on - first).count());
+                    capture.offMs.push_back(std::chrono::duration<double, std::milli>(off - first).count());
+                }
+            const SoundAnalysis sound(capture.frames);
+            const std::vector<SoundAnalysis::Note> notes = sound.findNotes(1500, 100, 20);
+            for (size_t i = 0; i < notes.size() && i < 4; ++i)
+            {
+                std::chrono::steady_clock::time_point printed;
+                if (!emulator.lineTime("NOTE " + std::to_string(i) + " ON", &printed))
+                    continue;
+                const double heard = SoundAnalysis::ms(notes[i].start);
+                capture.latencyMs.push_back(
+                    heard - std::chrono::duration<double, std::milli>(printed - reader.getBegin()).count());
+            }
+        }
+        removeTree(scratch);
+        return capture;
+    }
+
+    // The listener's judgement, plus the program's own checks.
+    void expectProgramHeard(const Capture& capture)
+    {
+        SCOPED_TRACE(capture.output);
+        EXPECT_TRUE(capture.finished) << "the program did not print DONE";
+        EXPECT_FALSE(crashed(capture.status)) << describeExit(capture.status);
+        EXPECT_FALSE(capture.killed) << "the emulator did not end within 10 s of SIGINT";
+        EXPECT_NE(capture.output.find("RESULT PASS"), std::string::npos);
+        EXPECT_EQ(capture.output.find(" FAIL"), std::string::npos);
+
+        const SoundAnalysis sound(capture.frames);
+        const std::vector<SoundAnalysis::Note> notes = sound.findNotes(1500, 100, 20);
+        ASSERT_EQ(notes.size(), 4u) << "notes heard in " << SoundAnalysis::ms(sound.size()) << " ms of sound";
+        ASSERT_EQ(capture.onMs.size(), 4u) << "the program's key-on and key-off lines";
+        int loudest = 0;
+        for (const SoundAnalysis::Note& note : notes)
+            loudest = std::max(loudest, note.peak);
+        for (size_t i = 0; i < notes.size(); ++i)
+        {
+            const SoundAnalysis::Note& note = notes[i];
+            SCOPED_TRACE("note " + std::to_string(i) + " at " + std::to_string(SoundAnalysis::ms(note.start)) +
+                         " ms");
+            EXPECT_NEAR(note.frequency, noteFrequency(PitchRegisters[i]), noteFrequency(PitchRegisters[i]) * 0.01);
+            // As long as the key was held (the emulator's pace, seen in the program's
+            // lines) plus most of the release; the last note runs on into its tail.
+            const double lengthMs = SoundAnalysis::ms(note.length);
+            const double heldMs = capture.offMs[i] - capture.onMs[i];
+            EXPECT_GT(heldMs, NoteMs * 0.9);
+            if (i < 3)
+                EXPECT_NEAR(lengthMs, heldMs + ReleaseMs / 2, LineJitterMs);
+            else
+                EXPECT_GT(lengthMs, heldMs + ReleaseMs);
+            if (i > 0)
+            {
+                const double gapMs = SoundAnalysis::ms(note.start - notes[i - 1].start);
+                EXPECT_NEAR(gapMs, capture.onMs[i] - capture.onMs[i - 1], LineJitterMs);
+            }
+            // Inside the held part of the note, no run of silence.
+            const size_t from = note.start + SoundAnalysis::frames(20);
+            const size_t to = note.start + SoundAnalysis::frames(heldMs - 20);
+            EXPECT_EQ(sound.countDropouts(from, to, 64, 32), 0);
+        }
+        // No step anywhere far above what the notes make: the highest note's own
+        // steepest step is about a fifth of its peak.
+        EXPECT_EQ(sound.countSplices(0, sound.size(), loudest * 6 / 10), 0);
+
+        // The reverb tail: only the last voice is sent to the reverb. After the dry
+        // sound has been released, note 2 leaves silence and note 3 a decaying tail.
+        const size_t off2 = notes[2].start + SoundAnalysis::frames(capture.offMs[2] - capture.onMs[2] + ReleaseMs + 40);
+        const size_t off3 = notes[3].start + SoundAnalysis::frames(capture.offMs[3] - capture.onMs[3] + ReleaseMs + 40);
+        const double held = sound.rms(notes[3].start + SoundAnalysis::frames(100),
+                                      notes[3].start + SoundAnalysis::frames(300));
+        const double dryAfter = sound.rms(off2, off2 + SoundAnalysis::frames(100));
+        const double tailEarly = sound.rms(off3, off3 + SoundAnalysis::frames(100));
+        const double tailLate = sound.rms(off3 + SoundAnalysis::frames(500), off3 + SoundAnalysis::frames(600));
+        EXPECT_LT(dryAfter, held * 0.002) << "note 2 rings on";
+        EXPECT_GT(tailEarly, held * 0.01) << "no reverb tail after note 3";
+        EXPECT_LT(tailLate, tailEarly * 0.7) << "the reverb tail does not decay";
+        std::printf("notes at %.0f %.0f %.0f %.0f ms, %.1f %.1f %.1f %.1f Hz, lengths %.0f %.0f %.0f ms, "
+                    "peak %d, tail %.1f -> %.1f (held %.1f), writer stalls %d\n",
+                    SoundAnalysis::ms(notes[0].start), SoundAnalysis::ms(notes[1].start),
+                    SoundAnalysis::ms(notes[2].start), SoundAnalysis::ms(notes[3].start), notes[0].frequency,
+                    notes[1].frequency, notes[2].frequency, notes[3].frequency, SoundAnalysis::ms(notes[0].length),
+                    SoundAnalysis::ms(notes[1].length), SoundAnalysis::ms(notes[2].length), loudest, tailEarly,
+                    tailLate, held, capture.stalls);
+    }
+
+    void runAndHear(const Scenario& scenario)
+    {
+        if (scenario.oss && !ossPossible())
+            GTEST_SKIP() << "the OSS capture needs root (a private mount namespace for /dev/dsp)";
+        expectProgramHeard(run(scenario));
+    }
+
+    static std::string skipReason;
+    static std::string buildDir;
+    static std::string program;
+    static bool buildFailed;
+};
+
+std::string RealHostTest::skipReason;
+std::string RealHostTest::buildDir;
+std::string RealHostTest::program;
+bool RealHostTest::buildFailed = false;
+
+TEST_F(RealHostTest, DefaultSettingsThroughOss)
+{
+    runAndHear({true, nullptr});
+}
+
+TEST_F(RealHostTest, OssWithThreadPacing)
+{
+    const std::string settings = settingsFile(3, 64, 0);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, OssWithTimerPacing)
+{
+    const std::string settings = settingsFile(3, 64, 1);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, OssPacedByTheEmulatorsAsyncCalls)
+{
+    const std::string settings = settingsFile(3, 64, 2, 2);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SdlWithThreadPacing)
+{
+    const std::string settings = settingsFile(1, 64, 0);
+    runAndHear({false, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SdlWithTimerPacing)
+{
+    const std::string settings = settingsFile(1, 64, 1);
+    runAndHear({false, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SdlPacedByTheEmulatorsAsyncCalls)
+{
+    const std::string settings = settingsFile(1, 64, 2, 2);
+    runAndHear({false, settings.c_str()});
+}
+
+// A file without the ring size reads it as 0; the plugin holds it to its least.
+TEST_F(RealHostTest, SettingsWithoutSoundBufferSize)
+{
+    const std::string settings = settingsFile(3, -1, 0);
+    runAndHear({true, settings.c_str()});
+}
+
+// A ring of 32 x 256 frames (186 ms). Below that the capture itself is too coarse:
+// a pipe frees its room a whole page (1024 frames) at a time, so the drain takes
+// in bursts that a sound card's 512-frame fragments do not make; at 16 such a
+// burst reaches the engine's queue-correction band (a quarter of the ring) and
+// at 8 passes it. scripts/realhost-latency.sh measures 16 and 8.
+TEST_F(RealHostTest, SmallRingWithThreadPacing)
+{
+    const std::string settings = settingsFile(3, 32, 0);
+    runAndHear({true, settings.c_str()});
+}
+
+TEST_F(RealHostTest, SmallRingWithTimerPacing)
+{
+    const std::string settings = settingsFile(3, 32, 1);
+    runAndHear({true, settings.c_str()});
+}
+
+// Ctrl-C while the program plays, at moments spread over start-up, the notes and
+// the tail, on every device and pacing method in turn: the emulator's handler
+// closes and unloads the plugins, and must never find the plugin in its way.
+TEST_F(RealHostTest, InterruptedEmulatorNeverCrashes)
+{
+    const int runs = 16;
+    int crashes = 0;
+    for (int i = 0; i < runs; ++i)
+    {
+        const bool oss = ossPossible() && i % 2 == 0;
+        const int method = (i / 2) % 3;
+        const int delayMs = (i * 397) % 3300;
+        SCOPED_TRACE("run " + std::to_string(i) + (oss ? ": OSS" : ": SDL") + ", method " + std::to_string(method) +
+                     ", SIGINT " + std::to_string(delayMs) + " ms after the program started");
+        const std::string scratch = makeScratch();
+        mkdir((scratch + "/home").c_str(), 0700);
+        {
+            EmulatorRun emulator(scratch + "/home", SPU_PLUGIN_PATH);
+            emulator.writePluginSettings(settingsFile(oss ? 3 : 1, 64, method));
+            PacedFifoReader reader;
+            std::vector<std::string> environment;
+            if (oss)
+                ASSERT_TRUE(reader.create(scratch + "/dsp"));
+            else
+            {
+                ASSERT_TRUE(reader.create(scratch + "/sdl.fifo"));
+                environment = {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + scratch + "/sdl.fifo",
+                               "SDL_DISKAUDIODELAY=0"};
+            }
+            reader.start();
+            ASSERT_TRUE(emulator.start(program, oss ? scratch : "", environment));
+            EXPECT_TRUE(emulator.waitForLine("START", 20000)) << emulator.getOutput();
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            // The plugin's own threads never take the host's Ctrl-C: a handler run
+            // there would close and unload the plugin from under that very thread.
+            int pluginThreads = 0;
+            for (const EmulatorRun::ThreadMask& thread : emulator.threadMasks())
+            {
+                if (thread.name.compare(0, 4, "spu-") != 0)
+                    continue;
+                ++pluginThreads;
+                EXPECT_NE(thread.blocked & (1ull << (SIGINT - 1)), 0u) << thread.name << " takes SIGINT";
+                EXPECT_NE(thread.blocked & (1ull << (SIGTERM - 1)), 0u) << thread.name << " takes SIGTERM";
+            }
+            // The OSS writer, or the pacing thread of the "Thread" method.
+            if (oss || method == 0)
+            {
+                EXPECT_GT(pluginThreads, 0);
+            }
+            emulator.interrupt();
+            const int status = emulator.waitForExit(10000);
+            EXPECT_FALSE(crashed(status)) << describeExit(status) << "\n" << emulator.getOutput();
+            EXPECT_FALSE(emulator.killedAfterDeadline()) << "no exit within 10 s of SIGINT\n" << emulator.getOutput();
+            crashes += crashed(status) ? 1 : 0;
+            reader.finish();
+        }
+        removeTree(scratch);
+    }
+    std::printf("%d runs stopped with SIGINT, %d crashed\n", runs, crashes);
+}
+
+// The latency table (scripts/realhost-latency.sh; skipped unless REALHOST_LATENCY
+// is set): each device, ring size and pacing method once, with the dropouts inside
+// the notes, the splices, and the time from the program's key-on to the onset heard.
+TEST_F(RealHostTest, LatencyTable)
+{
+    if (getenv("REALHOST_LATENCY") == nullptr)
+        GTEST_SKIP() << "set REALHOST_LATENCY=1 (scripts/realhost-latency.sh) for the latency table";
+    static const char* const methods[3] = {"Thread", "Timer", "SPUasync"};
+    std::printf("dev  size method   notes dropouts splices stalls  latency ms (notes 0-3)\n");
+    for (bool oss : {true, false})
+        for (int size : {64, 16, 8})
+            for (int method = 0; method < 3; ++method)
+            {
+                if (oss && !ossPossible())
+                    continue;
+                const std::string settings = settingsFile(oss ? 3 : 1, size, method);
+                const Capture capture = run({oss, settings.c_str()});
+                const SoundAnalysis sound(capture.frames);
+                const std::vector<SoundAnalysis::Note> notes = sound.findNotes(1500, 100, 20);
+                int dropouts = 0;
+                int loudest = 0;
+                for (const SoundAnalysis::Note& note : notes)
+                {
+                    loudest = std::max(loudest, note.peak);
+                    dropouts += sound.countDropouts(note.start + SoundAnalysis::frames(20),
+                                                    note.start + SoundAnalysis::frames(NoteMs * 0.85 - 20), 64, 32);
+                }
+                const int splices = sound.countSplices(0, sound.size(), loudest * 6 / 10);
+                std::string latency;
+                for (double ms : capture.latencyMs)
+                    latency += " " + std::to_string(static_cast<int>(ms + 0.5));
+                std::printf("%-4s %4d %-8s %5zu %8d %7d %6d %s%s\n", oss ? "oss" : "sdl", size, methods[method],
+                            notes.size(), dropouts, splices, capture.stalls, latency.c_str(),
+                            crashed(capture.status) ? "  CRASHED" : "");
+                std::fflush(stdout);
+            }
+}
