@@ -27,11 +27,14 @@ public:
     // Display numbers are taken from this process's id rather than the lowest
     // free one: tests run in parallel, and a server that is shutting down removes
     // its socket late, which would pull the floor from under a new server that
-    // just took over its number.
+    // just took over its number. The range is wide (50000 numbers) because the
+    // tests start many processes: in a range of a few hundred, a test started
+    // seconds after another one often got the number of that one's server while
+    // it was still going away.
     bool start(std::string* error)
     {
         for (int attempt = 0; attempt < 20; ++attempt)
-            if (startOn(100 + (getpid() * 7 + attempt) % 900))
+            if (startOn(1000 + (getpid() + attempt * 2503) % 50000))
                 return true;
         return fail(error, "Xvfb did not start (is the xvfb package installed?)");
     }
