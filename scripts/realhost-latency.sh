@@ -8,4 +8,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh build >/dev/null
 REALHOST_LATENCY=1 build/tests/realhost_tests --gtest_filter='RealHostTest.LatencyTable' 2>&1 |
-    grep -E '^(dev|oss|sdl) '
+    grep -E '^(dev|oss|sdl|dropouts|standing) '

@@ -11,6 +11,7 @@ PACKAGES=(
     xvfb xdotool x11-utils imagemagick
     clang libclang-rt-14-dev
     pcsxr libgl1-mesa-dri gcc-mipsel-linux-gnu binutils-mipsel-linux-gnu
+    fuse3 libfuse3-dev
 )
 
 missing=()

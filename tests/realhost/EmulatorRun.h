@@ -25,8 +25,9 @@ public:
 
     // The text of ~/.pcsxr/plugins/cfg/spuTalvane.cfg; without a call there is none.
     void writePluginSettings(const std::string& text);
-    // Starts pcsxr on `program` (a PS-X EXE). With `privateDsp` (a folder holding a
-    // FIFO "dsp") it runs in a private mount namespace where that FIFO is /dev/dsp.
+    // Starts pcsxr on `program` (a PS-X EXE). With `privateDsp` (a file standing in
+    // for the sound device) it runs in a private mount namespace where that file is
+    // /dev/dsp.
     // `environment` entries are "NAME=value".
     bool start(const std::string& program, const std::string& privateDsp, const std::vector<std::string>& environment);
     // True once a line containing `text` was printed, false after timeoutMs.

@@ -61,17 +61,17 @@ std::vector<SoundAnalysis::Note> SoundAnalysis::findNotes(int threshold, int min
     return kept;
 }
 
-int SoundAnalysis::countDropouts(size_t from, size_t to, int quiet, size_t minFrames) const
+std::vector<size_t> SoundAnalysis::findDropouts(size_t from, size_t to, int quiet, size_t minFrames) const
 {
     to = std::min(to, left.size());
-    int dropouts = 0;
+    std::vector<size_t> dropouts;
     size_t run = 0;
     for (size_t i = from; i < to; ++i)
     {
         if (std::abs(left[i]) <= quiet && std::abs(right[i]) <= quiet)
         {
             if (++run == minFrames)
-                ++dropouts;
+                dropouts.push_back(i + 1 - minFrames);
         }
         else
             run = 0;
@@ -79,13 +79,13 @@ int SoundAnalysis::countDropouts(size_t from, size_t to, int quiet, size_t minFr
     return dropouts;
 }
 
-int SoundAnalysis::countSplices(size_t from, size_t to, int step) const
+std::vector<size_t> SoundAnalysis::findSplices(size_t from, size_t to, int step) const
 {
     to = std::min(to, left.size());
-    int splices = 0;
+    std::vector<size_t> splices;
     for (size_t i = std::max<size_t>(from, 1); i < to; ++i)
         if (std::abs(left[i] - left[i - 1]) > step || std::abs(right[i] - right[i - 1]) > step)
-            ++splices;
+            splices.push_back(i);
     return splices;
 }
 

@@ -28,11 +28,12 @@ public:
     // Stretches louder than `threshold` for at least minMs; shorter quiet gaps than
     // bridgeMs do not end a stretch, so a dropout does not split a note.
     std::vector<Note> findNotes(int threshold, int minMs, int bridgeMs) const;
-    // Runs of at least minFrames frames with |left| and |right| at most `quiet`,
-    // between frames `from` and `to`.
-    int countDropouts(size_t from, size_t to, int quiet, size_t minFrames) const;
-    // Frame-to-frame steps of either channel above `step` between `from` and `to`.
-    int countSplices(size_t from, size_t to, int step) const;
+    // Where runs of at least minFrames frames with |left| and |right| at most
+    // `quiet` begin, between frames `from` and `to`.
+    std::vector<size_t> findDropouts(size_t from, size_t to, int quiet, size_t minFrames) const;
+    // Frames with a step from the previous one above `step` in either channel,
+    // between `from` and `to`.
+    std::vector<size_t> findSplices(size_t from, size_t to, int step) const;
     // Root mean square of the left channel between `from` and `to`.
     double rms(size_t from, size_t to) const;
     // Frequency from the rate of rising zero crossings of the left channel.

@@ -1,4 +1,5 @@
 #include "support/PrivateDsp.h"
+#include "support/PrivateDev.h"
 
 #include <gtest/gtest.h>
 
@@ -6,91 +7,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <string>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 namespace
 {
 const int CannotRun = 77;
 
-bool fail(const char* what)
-{
-    std::fprintf(stderr, "private /dev/dsp: %s: %s\n", what, std::strerror(errno));
-    return false;
-}
-
-// Bind-mounts every entry of the old /dev (seen at `oldDev`) into the new one,
-// keeping symbolic links as links.
-bool bindEntriesBack(const std::string& oldDev)
-{
-    DIR* dir = opendir(oldDev.c_str());
-    if (dir == nullptr)
-        return fail("opendir of the old /dev");
-    bool ok = true;
-    while (dirent* entry = readdir(dir))
-    {
-        const std::string name = entry->d_name;
-        if (name == "." || name == ".." || name == "dsp")
-            continue;
-        const std::string from = oldDev + "/" + name, to = "/dev/" + name;
-        struct stat st;
-        if (lstat(from.c_str(), &st) != 0)
-            continue;
-        if (S_ISLNK(st.st_mode))
-        {
-            char target[4096];
-            const ssize_t length = readlink(from.c_str(), target, sizeof(target) - 1);
-            if (length < 0)
-                continue;
-            target[length] = '\0';
-            ok = symlink(target, to.c_str()) == 0 && ok;
-            continue;
-        }
-        if (S_ISDIR(st.st_mode))
-            ok = mkdir(to.c_str(), 0755) == 0 && ok;
-        else
-        {
-            const int fd = open(to.c_str(), O_WRONLY | O_CREAT, 0600);
-            ok = fd >= 0 && ok;
-            if (fd >= 0)
-                close(fd);
-        }
-        // A node the kernel will not bind (rare) is left out; the check needs few.
-        mount(from.c_str(), to.c_str(), nullptr, MS_BIND | MS_REC, nullptr);
-    }
-    closedir(dir);
-    return ok ? true : fail("recreating the /dev entries");
-}
-
-// In the child: a namespace of its own, /dev rebuilt on a tmpfs with the old
-// entries bound back, and "/dev/dsp" a FIFO on that tmpfs.
+// In the child: a /dev of its own, and "/dev/dsp" a FIFO on it.
 bool makePrivateDsp(const std::string& staging)
 {
-    if (unshare(CLONE_NEWNS) != 0)
-        return fail("unshare(CLONE_NEWNS)");
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return fail("making / private");
-    // The old /dev stays reachable under the staging tmpfs, visible only here.
-    if (mount("none", staging.c_str(), "tmpfs", 0, "mode=0700") != 0)
-        return fail("tmpfs on the staging directory");
-    const std::string oldDev = staging + "/dev";
-    if (mkdir(oldDev.c_str(), 0755) != 0)
-        return fail("mkdir of the old /dev's mount point");
-    if (mount("/dev", oldDev.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
-        return fail("binding the old /dev");
-    if (mount("none", "/dev", "tmpfs", 0, "mode=0755") != 0)
-        return fail("tmpfs on /dev");
-    if (!bindEntriesBack(oldDev))
+    if (!enterPrivateDev(staging))
         return false;
     if (mkfifo("/dev/dsp", 0600) != 0)
-        return fail("mkfifo(\"/dev/dsp\")");
+    {
+        std::fprintf(stderr, "private /dev/dsp: mkfifo(\"/dev/dsp\"): %s\n", std::strerror(errno));
+        return false;
+    }
     return true;
 }
 } // namespace

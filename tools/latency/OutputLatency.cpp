@@ -1,5 +1,6 @@
-// output_latency: measures the live output path. For each device (an OSS FIFO at
-// "/dev/dsp" read at 44 100 frames per second, SDL's disk driver) and ring size it
+// output_latency: measures the live output path. For each device (OSS and SDL's
+// disk driver, both writing into a stand-in sound card, a FUSE file that takes its
+// writes a period at a time at 44 100 frames per second) and ring size it
 // plays a two-voice scene for a while with the "Thread" method and reports
 //  - underruns: times the queue (write cursor - play cursor, sampled every ms
 //    inside the critical section) fell below one 128-frame device block, so the
@@ -10,13 +11,17 @@
 //    every millisecond inside the critical section: minimum, median, maximum.
 //
 // Usage: output_latency [--seconds N] [--sizes 64,16,8] [--devices oss,sdl]
-// The OSS run needs root and no "/dev/dsp" (it makes a FIFO there and removes it).
+// The OSS run needs root: the card is "/dev/dsp" in a private /dev of this process
+// only (a mount namespace of its own), never machine-wide.
 
 #include "audio/AudioDevice.h"
 #include "audio/AudioOut.h"
 #include "audio/AudioOutThread.h"
 #include "audio/CriticalSection.h"
 #include "plugin/Globals.h"
+#include "support/MachinePauses.h"
+#include "support/PrivateDev.h"
+#include "support/SoundCardFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -25,9 +30,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -138,89 +143,47 @@ Glitches countGlitches(const std::vector<unsigned int>& captured, const std::vec
     return g;
 }
 
-class FifoReader
+// The OSS device finds the card at "/dev/dsp": a file of this process's private
+// /dev (see main), so no other process on the machine can write into the capture.
+bool bindOverDsp(const std::string& device)
 {
-public:
-    bool open()
-    {
-        struct stat st;
-        if (stat("/dev/dsp", &st) == 0 || geteuid() != 0)
-            return false;
-        if (mkfifo("/dev/dsp", 0600) != 0)
-            return false;
-        fd = ::open("/dev/dsp", O_RDONLY | O_NONBLOCK);
-        fcntl(fd, F_SETPIPE_SZ, 4096); // one page, about what a driver's fragments hold
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        return fd >= 0;
-    }
-    void start()
-    {
-        thread = std::thread([this] {
-            const auto begin = std::chrono::steady_clock::now();
-            unsigned char chunk[4096];
-            for (;;)
-            {
-                const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-                const size_t due = static_cast<size_t>(s * 44100) * 4;
-                if (bytes.size() >= due)
-                {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                    continue;
-                }
-                const ssize_t got = read(fd, chunk, std::min(sizeof(chunk), due - bytes.size()));
-                if (got <= 0)
-                    return;
-                bytes.insert(bytes.end(), chunk, chunk + got);
-            }
-        });
-    }
-    std::vector<unsigned int> finish()
-    {
-        if (thread.joinable())
-            thread.join();
-        ::close(fd);
-        unlink("/dev/dsp");
-        std::vector<unsigned int> frames(bytes.size() / 4);
-        std::memcpy(frames.data(), bytes.data(), frames.size() * 4);
-        return frames;
-    }
-
-private:
-    int fd = -1;
-    std::thread thread;
-    std::vector<unsigned char> bytes;
-};
-
-std::vector<unsigned int> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<unsigned int> frames(bytes.size() / 4);
-    std::memcpy(frames.data(), bytes.data(), frames.size() * 4);
-    return frames;
+    const int fd = open("/dev/dsp", O_WRONLY | O_CREAT, 0600);
+    if (fd >= 0)
+        close(fd);
+    return fd >= 0 && mount(device.c_str(), "/dev/dsp", nullptr, MS_BIND, nullptr) == 0;
 }
 
-void measure(const std::string& deviceName, int size, int seconds)
+void measure(const std::string& deviceName, int size, int seconds, bool privateDev)
 {
-    FifoReader fifo;
+    const bool oss = deviceName == "oss";
     char dirPattern[] = "/tmp/spulatencyXXXXXX";
     const std::string dir = mkdtemp(dirPattern);
-    const std::string sdlFile = dir + "/sdl.raw";
-    if (deviceName == "oss")
+    const std::string cardFolder = dir + "/card";
+    mkdir(cardFolder.c_str(), 0700);
+    SoundCardFile card;
+    std::string error;
+    const char* skipped = nullptr;
+    if (oss && !privateDev)
+        skipped = "needs root (a private /dev for the stand-in card)";
+    else if (!card.mount(cardFolder, oss ? SoundCardFile::Oss : SoundCardFile::Sdl, &error))
+        skipped = error.c_str();
+    else if (oss && !bindOverDsp(card.path()))
+        skipped = "cannot bind the card over /dev/dsp";
+    if (skipped != nullptr)
     {
-        if (!fifo.open())
-        {
-            std::printf("%-4s %4d  skipped: needs root and no /dev/dsp\n", deviceName.c_str(), size);
-            rmdir(dir.c_str());
-            return;
-        }
-        AudioOut::ConfigAudioDevice = 3;
+        std::printf("%-4s %4d  skipped: %s\n", deviceName.c_str(), size, skipped);
+        card.finish();
+        rmdir(cardFolder.c_str());
+        rmdir(dir.c_str());
+        return;
     }
+    if (oss)
+        AudioOut::ConfigAudioDevice = 3;
     else
     {
         setenv("SDL_AUDIODRIVER", "disk", 1);
-        setenv("SDL_DISKAUDIOFILE", sdlFile.c_str(), 1);
-        setenv("SDL_DISKAUDIODELAY", "3", 1);
+        setenv("SDL_DISKAUDIOFILE", card.path().c_str(), 1);
+        setenv("SDL_DISKAUDIODELAY", "0", 1);
         AudioOut::ConfigAudioDevice = 1;
     }
     AudioDevice::ConfigSoundBufferSize = size;
@@ -230,9 +193,9 @@ void measure(const std::string& deviceName, int size, int seconds)
     theSPU.init();
     setUpScene();
     theAudioOut.init();
+    MachinePauses watch(8);
+    watch.start();
     startAudioOutThread();
-    if (deviceName == "oss")
-        fifo.start();
 
     const unsigned long ring = theAudioOut.getDevice()->getBufferSamples();
     std::vector<double> queuedMs;
@@ -258,15 +221,22 @@ void measure(const std::string& deviceName, int size, int seconds)
     }
     stopAudioOutThread();
     theAudioOut.close();
-    const std::vector<unsigned int> captured = deviceName == "oss" ? fifo.finish() : readFile(sdlFile);
-    unlink(sdlFile.c_str());
+    const std::vector<MachinePauses::Pause> pauses = watch.stop();
+    double longestPause = 0;
+    for (const MachinePauses::Pause& pause : pauses)
+        longestPause = std::max(longestPause, pause.ms);
+    if (oss)
+        umount("/dev/dsp");
+    const std::vector<unsigned int> captured = card.finish();
+    rmdir(cardFolder.c_str());
     rmdir(dir.c_str());
 
     const std::vector<unsigned int> reference = renderReference(static_cast<size_t>(seconds + 2) * 44100);
     const Glitches g = countGlitches(captured, reference);
     std::sort(queuedMs.begin(), queuedMs.end());
-    std::printf("%-4s %4d %6lu %9zu %8zu %8.1f %8.1f %8.1f %8.1f\n", deviceName.c_str(), size, ring, underruns,
-                g.count, g.compared / 44100.0, queuedMs.front(), queuedMs[queuedMs.size() / 2], queuedMs.back());
+    std::printf("%-4s %4d %6lu %9zu %8zu %8.1f %8.1f %8.1f %8.1f %6d %6zu %7.0f\n", deviceName.c_str(), size, ring,
+                underruns, g.count, g.compared / 44100.0, queuedMs.front(), queuedMs[queuedMs.size() / 2],
+                queuedMs.back(), card.getStalls(), pauses.size(), longestPause);
     std::fflush(stdout);
 }
 
@@ -303,15 +273,23 @@ int main(int argc, char** argv)
     if (seconds < 1)
         seconds = 1;
 
+    // Before any thread exists: the namespace is the process's own.
+    char staging[] = "/tmp/spulatency-devXXXXXX";
+    const bool privateDev = geteuid() == 0 && mkdtemp(staging) != nullptr && enterPrivateDev(staging);
+
     initCS();
     std::printf("\"Thread\" method, %d s per run; queued latency = write cursor - play cursor, sampled every ms\n",
                 seconds);
     std::printf("underruns: times the queue fell below one 128-frame block; glitches: places where the\n"
-                "captured sound departs from SPUrender (underruns and queue corrections); sound(s): seconds matched\n");
-    std::printf("dev  size   ring underruns glitches sound(s)   min ms median ms   max ms\n");
+                "captured sound departs from SPUrender (underruns and queue corrections); sound(s): seconds matched;\n"
+                "stalls: times the stand-in card ran dry (4 x 512 frames for OSS, 16 x 128 for SDL);\n"
+                "pauses: times the whole machine stood still for 8 ms or more (count, longest ms)\n");
+    std::printf("dev  size   ring underruns glitches sound(s)   min ms median ms   max ms stalls pauses longest\n");
     for (const std::string& device : devices)
         for (const std::string& size : sizes)
-            measure(device, std::atoi(size.c_str()), seconds);
+            measure(device, std::atoi(size.c_str()), seconds, privateDev);
     deleteCS();
+    if (privateDev)
+        rmdir(staging);
     return 0;
 }
