@@ -98,7 +98,7 @@ inline int truncateToInt(float value)
 }
 } // namespace
 
-Reverb::Reverb() : soundBuffer(nullptr)
+Reverb::Reverb() : soundBuffer(nullptr), lowestWritten(SoundRamWords)
 {
     // Comb-bank delay contents survive setReverb, so they start silent here.
     std::memset(combL, 0, sizeof(combL));
@@ -195,7 +195,9 @@ int Reverb::readBuffer(int offset) const
 
 void Reverb::writeBuffer(int offset, int value)
 {
-    soundBuffer[workAreaAddress(offset)] = static_cast<unsigned short>(sat16(value));
+    const int p = workAreaAddress(offset);
+    if (p < lowestWritten) lowestWritten = p;
+    soundBuffer[p] = static_cast<unsigned short>(sat16(value));
 }
 
 // Runs at 22050 Hz: every even call stores the send and repeats the last return;

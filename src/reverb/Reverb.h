@@ -94,6 +94,11 @@ public:
     // Work-area word at current address + 4 x offset (offset in 8-byte units).
     int readBuffer(int offset) const;
     void writeBuffer(int offset, int value);
+    // The lowest sound RAM word this reverb has written since forgetWrites (0x40000:
+    // none). The voices' decoder trusts no block at or above it to stay as it was
+    // (VagBlock), and forgets it only together with every block it kept.
+    int getLowestWritten() const { return lowestWritten; }
+    void forgetWrites() { lowestWritten = 0x40000; }
 
     // Read-only views for tests.
     int getStartAddress() const { return startAddress; }
@@ -128,6 +133,7 @@ private:
     int startAddress;
     int currentAddress;
     unsigned short* soundBuffer;
+    int lowestWritten;
 
     // Half-rate state of the hardware model.
     int counter;

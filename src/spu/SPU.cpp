@@ -79,7 +79,7 @@ SPU::SPU()
     std::memset(spuRegister, 0, sizeof(spuRegister));
     std::memset(xferBuffer, 0, sizeof(xferBuffer));
     mixer.setReverb(spuRegister + imageIndex(ReverbBlock));
-    VagBlock::setSoundBuffer(soundBuffer);
+    VagBlock::setSoundBuffer(soundBuffer, &mixer.getReverb());
     mixer.setSoundBuffer(soundBuffer);
     for (int v = 1; v < VoiceCount; ++v)
         voices[v].setPrevVoice(&voices[v - 1]);

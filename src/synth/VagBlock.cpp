@@ -1,10 +1,20 @@
 #include "synth/VagBlock.h"
 
+#include "reverb/Reverb.h"
+
 #include <cstring>
 
 int VagBlock::ConfigCacheVagDecode = 0;
 unsigned short* VagBlock::SoundBuffer = nullptr;
 VagBlock::CacheBlock VagBlock::CacheBlocks[VagBlock::BlockCount];
+VagBlock::DecodedBlock VagBlock::Decoded[VagBlock::DecodedCount];
+Reverb* VagBlock::WorkAreaWriter = nullptr;
+
+namespace
+{
+// Words 0..1023: the CD capture areas, written every frame.
+const int CaptureWords = 1024;
+} // namespace
 
 VagBlock::VagBlock() : window(ownWindow), history1(0), history2(0), nextPulse(0)
 {
@@ -13,10 +23,21 @@ VagBlock::VagBlock() : window(ownWindow), history1(0), history2(0), nextPulse(0)
 
 VagBlock::~VagBlock() {}
 
+void VagBlock::setSoundBuffer(unsigned short* soundBuffer, Reverb* reverb)
+{
+    SoundBuffer = soundBuffer;
+    WorkAreaWriter = reverb;
+    flushAllCache();
+}
+
 void VagBlock::flushAllCache()
 {
     for (CacheBlock& block : CacheBlocks)
         block.valid = 0;
+    for (DecodedBlock& block : Decoded)
+        block.block = -1;
+    if (WorkAreaWriter != nullptr)
+        WorkAreaWriter->forgetWrites();
 }
 
 int VagBlock::getFlag(int unitAddress)
@@ -67,6 +88,33 @@ void VagBlock::decodeBlock(int unitAddress)
     history2 = h2;
 }
 
+void VagBlock::decodeOrReuse(int unitAddress)
+{
+    const int block = (unitAddress & 0xFFFE) >> 1;
+    const int firstWord = block * 8;
+    const int lowestWritten = WorkAreaWriter != nullptr ? WorkAreaWriter->getLowestWritten() : 0x40000;
+    if (firstWord < CaptureWords || firstWord + 8 > lowestWritten)
+    {
+        decodeBlock(unitAddress);
+        return;
+    }
+    DecodedBlock& kept = Decoded[block & (DecodedCount - 1)];
+    if (kept.block == block && kept.history1Before == history1 && kept.history2Before == history2)
+    {
+        std::memcpy(ownWindow + 1, kept.samples, sizeof(kept.samples));
+        history1 = kept.history1After;
+        history2 = kept.history2After;
+        return;
+    }
+    kept.block = block;
+    kept.history1Before = history1;
+    kept.history2Before = history2;
+    decodeBlock(unitAddress);
+    std::memcpy(kept.samples, ownWindow + 1, sizeof(kept.samples));
+    kept.history1After = history1;
+    kept.history2After = history2;
+}
+
 void VagBlock::setVagBlock(int unitAddress, bool reset)
 {
     if (ConfigCacheVagDecode == 0)
@@ -81,7 +129,7 @@ void VagBlock::setVagBlock(int unitAddress, bool reset)
             ownWindow[0] = ownWindow[28];
         }
         window = ownWindow;
-        decodeBlock(unitAddress);
+        decodeOrReuse(unitAddress);
         return;
     }
 

@@ -11,7 +11,19 @@
 // sound RAM invalidate the entry they touch (flushCache); a whole-RAM replacement
 // (reset, save-state load) invalidates all of them (flushAllCache).
 //
+// With the cache off, decoding is exact and still not repeated without need: a
+// block's samples depend only on its 16 bytes and the two samples before it, so
+// each decode is kept (Decoded, a direct-mapped table keyed on the block) with the
+// history it started from, and a later decode of the same block from the same
+// history copies it. A transfer's write to a block drops its entry. The SPU also
+// writes sound RAM without a transfer, every frame: the CD capture area (words
+// 0..1023) and the hardware reverb's work area. Blocks there are always decoded:
+// a block is reused only if it lies below the lowest word the reverb has written
+// since the table was last emptied (flushAllCache empties both).
+//
 // Addresses are in 8-byte units (0..0xFFFF), positions are 20.12 fixed point.
+class Reverb;
+
 class VagBlock
 {
   public:
@@ -23,25 +35,49 @@ class VagBlock
         unsigned char valid;
     };
 
+    // A block decoded with the cache off, and the history it was decoded from.
+    struct DecodedBlock
+    {
+        int block; // 16-byte block index, -1: empty
+        int history1Before;
+        int history2Before;
+        int history1After;
+        int history2After;
+        int samples[28];
+    };
+
     static const int BlockCount = 32768;
+    static const int DecodedCount = 4096;
 
     static int ConfigCacheVagDecode;
     static unsigned short* SoundBuffer;
     static CacheBlock CacheBlocks[BlockCount];
+    static DecodedBlock Decoded[DecodedCount];
 
     VagBlock();
     virtual ~VagBlock();
 
-    static void setSoundBuffer(unsigned short* soundBuffer) { SoundBuffer = soundBuffer; }
-    static void flushCache(int byteAddress) { CacheBlocks[(byteAddress >> 4) & (BlockCount - 1)].valid = 0; }
+    // The sound RAM the voices play, and the reverb that writes into it.
+    static void setSoundBuffer(unsigned short* soundBuffer, Reverb* reverb);
+    static void flushCache(int byteAddress)
+    {
+        const int block = (byteAddress >> 4) & (BlockCount - 1);
+        CacheBlocks[block].valid = 0;
+        DecodedBlock& decoded = Decoded[block & (DecodedCount - 1)];
+        if (decoded.block == block) decoded.block = -1;
+    }
     static void flushAllCache();
     static int getFlag(int unitAddress);
 
     void setVagBlock(int unitAddress, bool reset);
     void decodeBlock(int unitAddress);
+    // decodeBlock into the own window, or the same samples from Decoded.
+    void decodeOrReuse(int unitAddress);
     int getPulse(int position);
 
   protected:
+    static Reverb* WorkAreaWriter;
+
     int ownWindow[29];
     int* window;
     int history1;
