@@ -60,7 +60,7 @@ void hallReverb(Plugin& p)
     p.SPUwriteRegister(0x1F801DAA, 0xC080);
 }
 
-// Renders `seconds` of `plugin` in calls of `chunk` frames, counted.
+// Renders `frames` frames in calls of `chunk` frames, counted.
 void renderCounted(Plugin& p, unsigned long frames, unsigned long chunk)
 {
     std::vector<short> buffer(2 * chunk);
