@@ -193,6 +193,11 @@ int Reverb::readBuffer(int offset) const
     return static_cast<short>(soundBuffer[workAreaAddress(offset)]);
 }
 
+void Reverb::forgetWrites()
+{
+    lowestWritten = SoundRamWords;
+}
+
 void Reverb::writeBuffer(int offset, int value)
 {
     const int p = workAreaAddress(offset);

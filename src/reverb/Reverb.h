@@ -98,7 +98,7 @@ public:
     // none). The voices' decoder trusts no block at or above it to stay as it was
     // (VagBlock), and forgets it only together with every block it kept.
     int getLowestWritten() const { return lowestWritten; }
-    void forgetWrites() { lowestWritten = 0x40000; }
+    void forgetWrites();
 
     // Read-only views for tests.
     int getStartAddress() const { return startAddress; }

@@ -14,6 +14,7 @@ namespace
 {
 // Words 0..1023: the CD capture areas, written every frame.
 const int CaptureWords = 1024;
+const int SoundRamWords = 0x40000;
 } // namespace
 
 VagBlock::VagBlock() : window(ownWindow), history1(0), history2(0), nextPulse(0)
@@ -92,7 +93,7 @@ void VagBlock::decodeOrReuse(int unitAddress)
 {
     const int block = (unitAddress & 0xFFFE) >> 1;
     const int firstWord = block * 8;
-    const int lowestWritten = WorkAreaWriter != nullptr ? WorkAreaWriter->getLowestWritten() : 0x40000;
+    const int lowestWritten = WorkAreaWriter != nullptr ? WorkAreaWriter->getLowestWritten() : SoundRamWords;
     if (firstWord < CaptureWords || firstWord + 8 > lowestWritten)
     {
         decodeBlock(unitAddress);

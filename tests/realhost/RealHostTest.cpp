@@ -11,8 +11,8 @@
 
 #include "XServer.h"
 #include "realhost/EmulatorRun.h"
-#include "support/MachinePauses.h"
 #include "realhost/SoundAnalysis.h"
+#include "support/MachinePauses.h"
 #include "support/SoundCardFile.h"
 
 #include <gtest/gtest.h>
