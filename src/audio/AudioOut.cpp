@@ -266,16 +266,23 @@ void AudioOut::writeSilence(int frames)
     device->signal();
 }
 
-// Renders frames into buffer (left, right interleaved). After each frame the SPU's
-// interrupt hits are collected and delivered; with ConfigSPUIRQWaitCPUAction on, a
-// delivery ends the pass after that frame so the host can react first.
+// Renders frames into buffer (left, right interleaved) in the SPU's blocks. A block
+// ends with the frame that raises an interrupt, which is delivered there, as after
+// every frame; with ConfigSPUIRQWaitCPUAction on, a delivery ends the pass after
+// that frame so the host can react first.
 unsigned long AudioOut::playSounds(short* buffer, unsigned long frames)
 {
-    for (unsigned long i = 0; i < frames; ++i)
+    unsigned long done = 0;
+    while (done < frames)
     {
-        theSPU.playSound(buffer[2 * i], buffer[2 * i + 1]);
+        const unsigned long left = frames - done;
+        const int ask = left < static_cast<unsigned long>(MixBlock::MaxFrames) ? static_cast<int>(left)
+                                                                                : MixBlock::MaxFrames;
+        int raised = 0;
+        done += static_cast<unsigned long>(theSPU.playBlock(buffer + 2 * done, ask, raised));
 
-        spuIRQCount += theSPU.getSpuIRQCount();
+        // The block ends with the frame that raised an interrupt, if one did.
+        spuIRQCount += raised;
         if (spuIRQCount > 0 && executeSPUIRQ != nullptr)
         {
             executeSPUIRQ();
@@ -283,7 +290,7 @@ unsigned long AudioOut::playSounds(short* buffer, unsigned long frames)
             if (ConfigSPUIRQWaitCPUAction != 0)
             {
                 waitCPUAction = true;
-                return i + 1;
+                return done;
             }
         }
     }

@@ -1,5 +1,6 @@
 #include "spu/SPU.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -434,6 +435,65 @@ void SPU::playSound(short& left, short& right)
     stream.playSound(&mixer, soundBuffer);
     mixer.getMixSound(left, right);
     ++tickCount;
+}
+
+int SPU::unobservedFrames(int frames) const
+{
+    // A transfer's interrupt is collected after the first frame.
+    if (transferIRQCount != 0) return 1;
+    Voice::Watch watch;
+    watch.irqAddress = (irqEnable && !irqFlag) ? irqAddress : -1;
+    watch.forceFlag7 = Voice::ConfigSPUIRQForceInterruptFlag7 != 0;
+    watch.capturedWords = StreamSound::CaptureWords;
+    watch.reverbWord = mixer.reverbWritesSoundRam() ? mixer.getReverb().getStartAddress() : SoundBufferWords;
+    for (const Voice& voice : voices)
+        frames = voice.framesUnobserved(frames, watch);
+    return frames;
+}
+
+// Each voice plays the whole block before the next one starts, which reads sound
+// RAM and steps the voice exactly as the frame order does while nothing couples the
+// frames: register writes only come between calls, the noise generator is stepped
+// for the block first, a voice's pitch modulator (the voice before it) has played
+// the block already, and the block ends where a voice could hit the armed
+// interrupt or read what the CD capture or the reverb writes meanwhile. The decode
+// cache shares entries between voices as they are first met, so it keeps the
+// frame order.
+int SPU::playBlock(short* out, int frames, int& raised)
+{
+    if (VagBlock::ConfigCacheVagDecode != 0)
+    {
+        playSound(out[0], out[1]);
+        raised += getSpuIRQCount();
+        return 1;
+    }
+    const int n = unobservedFrames(std::min(frames, static_cast<int>(MixBlock::MaxFrames)));
+
+    for (int k = 0; k < n; ++k)
+    {
+        Voice::UpdateNoise();
+        block.noise[k] = Voice::getCurrentNoiseValue();
+    }
+    std::memset(block.mainL, 0, sizeof(int) * n);
+    std::memset(block.mainR, 0, sizeof(int) * n);
+    std::memset(block.sendL, 0, sizeof(int) * n);
+    std::memset(block.sendR, 0, sizeof(int) * n);
+    for (int v = 0; v < VoiceCount; ++v)
+    {
+        const bool modulates = v + 1 < VoiceCount && voices[v + 1].getFMMode() != 0;
+        voices[v].playBlock(n, block.noise, voiceOutputs[(v + 1) & 1], voiceOutputs[v & 1], modulates, block,
+                            voiceScratch);
+    }
+
+    for (int k = 0; k < n; ++k)
+    {
+        mixer.mixBlockFrame(block, k);
+        stream.playSound(&mixer, soundBuffer);
+        mixer.getMixSound(out[2 * k], out[2 * k + 1]);
+        ++tickCount;
+    }
+    raised += getSpuIRQCount();
+    return n;
 }
 
 bool SPU::playStream(const short* samples, int length, int rate, int channels)

@@ -47,6 +47,11 @@ public:
 
     // One output frame (noise, voices, CD input, mix, tick).
     void playSound(short& left, short& right);
+    // Up to `frames` output frames (left, right interleaved) as one block, voice by
+    // voice, stopping after the first frame that raises the interrupt; returns the
+    // frames rendered (at least 1) and adds the interrupts raised to `raised`.
+    // Sample for sample what playSound gives followed by getSpuIRQCount.
+    int playBlock(short* out, int frames, int& raised);
 
     // Queues CD audio when the stream has room (see StreamSound).
     bool playStream(const short* samples, int length, int rate, int channels);
@@ -77,8 +82,14 @@ private:
     unsigned short readStatus() const;
     void storeStep(unsigned short value);
 
+    // The block length that keeps every effect inside it unobserved (see playBlock).
+    int unobservedFrames(int frames) const;
+
     Mixer mixer;
     Voice voices[VoiceCount];
+    MixBlock block;
+    VoiceBlock voiceScratch;
+    int voiceOutputs[2][MixBlock::MaxFrames];
     StreamSound stream;
     unsigned short soundBuffer[SoundBufferWords];
     unsigned short spuRegister[RegisterCount];

@@ -73,6 +73,31 @@ void Envelope::initEnvelopeTable()
         new_table_rr[r] = (0x80000000u >> r) >> shift;
 }
 
+int Envelope::run(int frames, int* levels)
+{
+    for (int k = 0; k < frames; ++k)
+    {
+        updateADSRVolume();
+        levels[k] = adsrVolume;
+        if (adsrVolume == 0) return k + 1;
+        // A sustain whose rate steps by 0 holds its level from here on.
+        if (phase == Sustain && new_table_sr[sustainRate] == 0)
+        {
+            for (++k; k < frames; ++k)
+                levels[k] = adsrVolume;
+            return frames;
+        }
+    }
+    return frames;
+}
+
+void Envelope::stoppedInLastStep()
+{
+    phase = Off;
+    accumulator = 0;
+    adsrVolume = 0;
+}
+
 void Envelope::KeyOn()
 {
     phase = Attack;

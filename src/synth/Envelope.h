@@ -36,6 +36,13 @@ class Envelope
     int getADSRVolume() const { return adsrVolume; }
     void setADSRVolume(int value);
     void updateADSRVolume();
+    // Steps the envelope for up to `frames` samples, storing each new ADSR volume;
+    // stops after the step that reaches 0 (the voice falls silent after that
+    // sample). Returns the number of steps taken.
+    int run(int frames, int* levels);
+    // A loop end without repeat during the last step: the phase is Off and that
+    // step's level 0, as updateADSRVolume leaves it after stop().
+    void stoppedInLastStep();
 
     int getPhase() const { return phase; }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "reverb/Reverb.h"
+#include "synth/MixBlock.h"
 #include "synth/Volume.h"
 
 // Sums the voices and the CD input of one output sample into a main pair and a
@@ -31,7 +32,17 @@ public:
             reverbSendR += right;
         }
     }
+    // Frame k of a block that the voices have already mixed.
+    void mixBlockFrame(const MixBlock& block, int k)
+    {
+        mainSumL += block.mainL[k];
+        mainSumR += block.mainR[k];
+        reverbSendL += block.sendL[k];
+        reverbSendR += block.sendR[k];
+    }
     void getMixSound(short& left, short& right);
+    // Whether the reverb writes sound RAM while it runs: the hardware model, enabled.
+    bool reverbWritesSoundRam() const { return reverbEnabled != 0 && Reverb::ConfigReverbType == 4; }
 
     // Read-only views for tests.
     const Volume& getMainVolumeL() const { return mainVolumeL; }
@@ -40,6 +51,7 @@ public:
     int getReverbVolumeR() const { return reverbVolumeR; }
     int getReverbEnabled() const { return reverbEnabled; }
     Reverb& getReverb() { return reverb; }
+    const Reverb& getReverb() const { return reverb; }
 
 private:
     // Bit 15 set: the value minus 0x8000, so the reverb volume is never negative.

@@ -17,6 +17,9 @@ class StreamSound
 {
 public:
     static int ConfigWaitForXABufferIsFree;
+    // Sound RAM words 0..1023: the CD capture areas (left, then right), written
+    // every output frame.
+    static const int CaptureWords = 1024;
     static const int StagingEntries = 16386;
     static const int OutputRate = 44100;
     // The most entries the staging area takes after the carried frame. Larger

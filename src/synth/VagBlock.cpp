@@ -1,6 +1,7 @@
 #include "synth/VagBlock.h"
 
 #include "reverb/Reverb.h"
+#include "synth/StreamSound.h"
 
 #include <cstring>
 
@@ -12,8 +13,7 @@ Reverb* VagBlock::WorkAreaWriter = nullptr;
 
 namespace
 {
-// Words 0..1023: the CD capture areas, written every frame.
-const int CaptureWords = 1024;
+const int CaptureWords = StreamSound::CaptureWords;
 const int SoundRamWords = 0x40000;
 } // namespace
 

@@ -22,6 +22,8 @@
 // since the table was last emptied (flushAllCache empties both).
 //
 // Addresses are in 8-byte units (0..0xFFFF), positions are 20.12 fixed point.
+#include "synth/VoiceKernel.h"
+
 class Reverb;
 
 class VagBlock
@@ -74,6 +76,13 @@ class VagBlock
     // decodeBlock into the own window, or the same samples from Decoded.
     void decodeOrReuse(int unitAddress);
     int getPulse(int position);
+    // getPulse at position, position + step, ... for `count` (> 0) samples that all
+    // lie inside the window.
+    void getPulses(int count, int position, int step, int* out)
+    {
+        VoiceKernel::interpolate(window, count, position, step, out);
+        nextPulse = window[((position + (count - 1) * step) >> 12) + 1];
+    }
 
   protected:
     static Reverb* WorkAreaWriter;

@@ -2,6 +2,7 @@
 
 #include "synth/Mixer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -87,8 +88,9 @@ void Voice::processVagHeader()
     if (flags & 1) channelActive = 1;
 }
 
-void Voice::moveNextVagPosition()
+bool Voice::moveNextVagPosition()
 {
+    bool stopped = false;
     if (currentAddress + 1 == SpuIRQAddress)
     {
         ++SpuIRQCount;
@@ -100,6 +102,7 @@ void Voice::moveNextVagPosition()
     case 1:
     case 5: // loop end without repeat: the voice falls silent and walks on
         envelope.stop();
+        stopped = true;
         repeatAddress &= 0xFFFE;
         currentAddress = repeatAddress;
         break;
@@ -121,57 +124,56 @@ void Voice::moveNextVagPosition()
         break;
     }
     currentAddress &= 0xFFFF;
+    return stopped;
+}
+
+int Voice::stepFor(int modulatorOutput) const
+{
+    int step = pitch;
+    if (modulated())
+    {
+        // Modulator: the previous voice's output of this same frame (after its
+        // envelope, before its volumes). |m| < 2^31: 16-bit pitch times 16-bit output.
+        const int m = static_cast<short>(pitch & 0xFFFF) * modulatorOutput;
+        step = pitch + ((m - (m >> 8)) >> 15);
+    }
+    if (step > MaxStep)
+        step = MaxStep;
+    else if (step < 0) // cannot happen with 16-bit operands; guards the window index
+        step = 0;
+    return step;
 }
 
 void Voice::playSound(Mixer* mixer)
 {
-    int step = pitch;
-    if (fmMode != 0 && prevVoice != nullptr)
-    {
-        // Modulator: the previous voice's output of this same frame (after its
-        // envelope, before its volumes). |m| < 2^31: 16-bit pitch times 16-bit output.
-        const int m = static_cast<short>(pitch & 0xFFFF) * prevVoice->currentOutput;
-        step = pitch + ((m - (m >> 8)) >> 15);
-    }
-    if (step > 0x3FFF)
-        step = 0x3FFF;
-    else if (step < 0) // cannot happen with 16-bit operands; guards the window index
-        step = 0;
+    const int step = stepFor(prevVoice != nullptr ? prevVoice->currentOutput : 0);
 
     if (envelope.getADSRVolume() == 0)
     {
         // Silent: keep walking (loop flags, IRQ hits) without decoding or output.
         irqHit = false;
         position += step;
-        if (position > 0x1BFFF)
+        if (position > LastPosition)
         {
             moveNextVagPosition();
             processVagHeader();
-            position -= 0x1C000;
+            position -= BlockSpan;
         }
-        if (currentAddress == SpuIRQAddress)
-        {
-            ++SpuIRQCount;
-            irqHit = true;
-        }
+        countHits(1);
         return;
     }
 
     int s = decoder.getPulse(position);
     position += step;
-    if (position > 0x1BFFF)
+    if (position > LastPosition)
     {
         moveNextVagPosition();
         processVagHeader();
         decoder.setVagBlock(currentAddress, false);
-        position -= 0x1C000;
+        position -= BlockSpan;
     }
     if (noiseMode != 0) s = getCurrentNoiseValue();
-    if (currentAddress == SpuIRQAddress)
-    {
-        ++SpuIRQCount;
-        irqHit = true;
-    }
+    countHits(1);
     volumeL.updateCurrentVolume();
     volumeR.updateCurrentVolume();
     envelope.updateADSRVolume();
@@ -181,6 +183,143 @@ void Voice::playSound(Mixer* mixer)
     const int l = (out * volumeL.getCurrentVolume()) >> 14;
     const int r = (out * volumeR.getCurrentVolume()) >> 14;
     mixer->mixSound(l, r, reverbMode);
+}
+
+int Voice::framesUnobserved(int frames, const Watch& watch) const
+{
+    // Sitting on the IRQ address: every sample hits it.
+    if (currentAddress == watch.irqAddress) return 1;
+    const int fastest = modulated() ? MaxStep : stepFor(0);
+    if (fastest == 0) return frames;
+
+    // Follow the blocks the voice enters, as moveNextVagPosition and
+    // processVagHeader will, at the earliest sample each change can come (exactly
+    // then without modulation). Only blocks nobody writes are followed past frame 0,
+    // so their flags are the ones the voice will read.
+    int bound = frames;
+    int address = currentAddress;
+    int repeat = repeatAddress;
+    for (long long change = 1;; ++change)
+    {
+        const long long distance = change * BlockSpan - position;
+        const int k = distance <= 0 ? 0 : static_cast<int>((distance + fastest - 1) / fastest) - 1;
+        if (k >= bound) return bound;
+
+        const int flags = VagBlock::getFlag(address);
+        if (watch.written(address)) bound = std::min(bound, std::max(k, 1));
+        if (watch.irqAddress >= 0 && (address + 1 == watch.irqAddress || (flags == 7 && watch.forceFlag7)))
+            bound = std::min(bound, k + 1);
+
+        if (flags & 1)
+        {
+            repeat &= 0xFFFE;
+            address = repeat;
+        }
+        else
+        {
+            address += 2;
+        }
+        address &= 0xFFFF;
+        if (VagBlock::getFlag(address) & 4) repeat = address;
+        if (watch.written(address)) bound = std::min(bound, std::max(k, 1));
+        if (address == watch.irqAddress) bound = std::min(bound, k + 1);
+    }
+}
+
+void Voice::playBlock(int frames, const int* noise, const int* modulator, int* outputs, bool modulates,
+                      MixBlock& mix, VoiceBlock& scratch)
+{
+    int sounding = 0;
+    if (envelope.getADSRVolume() != 0)
+    {
+        // The envelope runs on its own until it reaches 0; a loop end without repeat
+        // can end it earlier, in the sample that enters the next block.
+        const int stepped = envelope.run(frames, scratch.levels);
+        bool stopped = false;
+        sounding = readSamples(stepped, modulator, scratch.samples, stopped);
+        if (stopped)
+        {
+            envelope.stoppedInLastStep();
+            scratch.levels[sounding - 1] = 0;
+        }
+        if (noiseMode != 0)
+            for (int k = 0; k < sounding; ++k)
+                scratch.samples[k] = noise[k];
+        volumeL.run(sounding, scratch.volumeL);
+        volumeR.run(sounding, scratch.volumeR);
+        VoiceKernel::scaleAndMix(sounding, scratch, outputs, mix, reverbMode == 1);
+        currentOutput = outputs[sounding - 1];
+    }
+    if (sounding == frames) return;
+    walkSilent(sounding, frames, modulator);
+    // A silent voice's output stays the last one it had.
+    if (modulates)
+        for (int k = sounding; k < frames; ++k)
+            outputs[k] = currentOutput;
+}
+
+int Voice::readSamples(int frames, const int* modulator, int* samples, bool& stopped)
+{
+    stopped = false;
+    int k = 0;
+    while (k < frames)
+    {
+        // Samples that stay inside this block, at one step (one sample at a time
+        // under modulation, whose step changes every sample).
+        const int step = stepAt(modulator, k);
+        int inside;
+        if (modulated())
+            inside = position + step > LastPosition ? 0 : 1;
+        else
+            inside = step == 0 ? frames - k : std::min(frames - k, (LastPosition - position) / step);
+        if (inside > 0)
+        {
+            decoder.getPulses(inside, position, step, samples + k);
+            position += inside * step;
+            countHits(inside);
+            k += inside;
+            continue;
+        }
+        // The sample whose step enters the next block.
+        samples[k++] = decoder.getPulse(position);
+        position += step;
+        stopped = moveNextVagPosition();
+        processVagHeader();
+        decoder.setVagBlock(currentAddress, false);
+        position -= BlockSpan;
+        countHits(1);
+        if (stopped) break;
+    }
+    return k;
+}
+
+void Voice::walkSilent(int from, int frames, const int* modulator)
+{
+    int k = from;
+    while (k < frames)
+    {
+        const int step = stepAt(modulator, k);
+        int inside;
+        if (modulated())
+            inside = position + step > LastPosition ? 0 : 1;
+        else
+            inside = step == 0 ? frames - k : std::min(frames - k, (LastPosition - position) / step);
+        if (inside > 0)
+        {
+            position += inside * step;
+            irqHit = false;
+            countHits(inside);
+            k += inside;
+            continue;
+        }
+        irqHit = false;
+        position += step;
+        moveNextVagPosition();
+        processVagHeader();
+        position -= BlockSpan;
+        countHits(1);
+        ++k;
+    }
 }
 
 void Voice::UpdateNoise()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "synth/Envelope.h"
+#include "synth/MixBlock.h"
 #include "synth/VagBlock.h"
 #include "synth/Volume.h"
 
@@ -14,9 +15,39 @@ class Mixer;
 //
 // The class statics are shared by all voices: fine tuning, the IRQ address and hit
 // count, and the noise generator (ticked once per frame by the renderer).
+//
+// Two renderers play a voice: playSound one frame at a time (all voices, then the
+// next frame), and playBlock a whole block of frames before the next voice runs.
+// They give the same samples, flags and hits as long as nothing the voice does in
+// the block is seen by another voice or a later frame before the block ends; the
+// block renderer asks framesUnobserved how long that holds.
 class Voice
 {
 public:
+    // Positions: 28 samples a block in 20.12 fixed point; a step above LastPosition
+    // enters the next block. Steps are at most MaxStep (just under 4 samples).
+    static const int BlockSpan = 28 << 12;
+    static const int LastPosition = BlockSpan - 1;
+    static const int MaxStep = 0x3FFF;
+
+    // What the frames of a block may observe of a voice: the IRQ address while an
+    // interrupt is armed (-1: none armed), the flag-7 switch, and the sound RAM the
+    // SPU writes during the block (the CD capture words below capturedWords, the
+    // reverb's work area from reverbWord on).
+    struct Watch
+    {
+        int irqAddress;
+        bool forceFlag7;
+        int capturedWords;
+        int reverbWord;
+
+        bool written(int unitAddress) const
+        {
+            const int first = (unitAddress & 0xFFFE) * 4;
+            return first < capturedWords || first + 8 > reverbWord;
+        }
+    };
+
     static int ConfigFinetune;
     static int ConfigFinetuneRate;
     static int ConfigSPUIRQForceInterruptFlag7;
@@ -52,8 +83,21 @@ public:
     int getCurrentOutX() const { return currentOutput; }
 
     void processVagHeader();
-    void moveNextVagPosition();
+    // Leaves the current block by its loop flags; true when a loop end without
+    // repeat silenced the voice.
+    bool moveNextVagPosition();
     void playSound(Mixer* mixer);
+
+    // The number of the next `frames` frames (at least 1) that playBlock may render
+    // at once: the frames before the first one in which this voice could hit the
+    // armed interrupt (that frame included) or read a block that the SPU writes
+    // during the block (that frame excluded, unless it is the first).
+    int framesUnobserved(int frames, const Watch& watch) const;
+    // Plays `frames` frames into the block's sums. modulator: the previous voice's
+    // outputs of the same frames; outputs receives this voice's, for all frames
+    // when `modulates` (the next voice reads them), else for those it sounds in.
+    void playBlock(int frames, const int* noise, const int* modulator, int* outputs, bool modulates, MixBlock& mix,
+                   VoiceBlock& scratch);
 
     static void setSpuIRQAddress(unsigned short value) { SpuIRQAddress = value; }
     static int getSpuIRQCount() { return SpuIRQCount; }
@@ -75,6 +119,21 @@ public:
     const Volume& getVolumeR() const { return volumeR; }
 
 protected:
+    bool modulated() const { return fmMode != 0 && prevVoice != nullptr; }
+    // The step of one sample, given the previous voice's output of the same frame.
+    int stepFor(int modulatorOutput) const;
+    int stepAt(const int* modulator, int k) const { return stepFor(modulated() ? modulator[k] : 0); }
+    // The block loops of playBlock: samples read while sounding (stops after the
+    // sample whose loop end silences the voice), and the walk of a silent voice.
+    int readSamples(int frames, const int* modulator, int* samples, bool& stopped);
+    void walkSilent(int from, int frames, const int* modulator);
+    void countHits(int samples)
+    {
+        if (currentAddress != SpuIRQAddress) return;
+        SpuIRQCount += samples;
+        irqHit = true;
+    }
+
     bool irqHit;
     VagBlock decoder;
     Volume volumeL;

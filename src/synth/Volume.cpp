@@ -27,3 +27,18 @@ void Volume::setVolume(unsigned short v)
         accumulator = fixedVolume * (1 << (Envelope::ADSRResolutionBit - 14));
     }
 }
+
+void Volume::run(int frames, int* volumes)
+{
+    if (sweepMode == 0)
+    {
+        for (int k = 0; k < frames; ++k)
+            volumes[k] = currentVolume;
+        return;
+    }
+    for (int k = 0; k < frames; ++k)
+    {
+        updateCurrentVolume();
+        volumes[k] = currentVolume;
+    }
+}

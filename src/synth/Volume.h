@@ -14,6 +14,8 @@ class Volume
     void setVolume(unsigned short value);
     int getCurrentVolume() const { return currentVolume; }
     void updateCurrentVolume();
+    // Steps the volume for `frames` samples, storing each new value.
+    void run(int frames, int* volumes);
 
   protected:
     int sweepMode;

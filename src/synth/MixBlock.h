@@ -1,0 +1,27 @@
+#pragma once
+
+// The sums of one block of output frames, filled voice by voice: the main pair and
+// the reverb send for each frame, and the noise generator's value for each frame
+// (ticked for the whole block before the first voice runs). The block renderer
+// (SPU::playBlock) owns one; a block is at most MaxFrames frames.
+struct MixBlock
+{
+    static const int MaxFrames = 256;
+
+    int mainL[MaxFrames];
+    int mainR[MaxFrames];
+    int sendL[MaxFrames];
+    int sendR[MaxFrames];
+    int noise[MaxFrames];
+};
+
+// One voice's working arrays for a block: its interpolated samples, envelope levels
+// and volumes per frame, and its output after the envelope (the next voice's pitch
+// modulator).
+struct VoiceBlock
+{
+    int samples[MixBlock::MaxFrames];
+    int levels[MixBlock::MaxFrames];
+    int volumeL[MixBlock::MaxFrames];
+    int volumeR[MixBlock::MaxFrames];
+};
