@@ -103,6 +103,7 @@ public:
     // Read-only views for tests.
     int getStartAddress() const { return startAddress; }
     int getCurrentAddress() const { return currentAddress; }
+    int getHalfRateCounter() const { return counter; }
     int getRegister(int n) const { return R[n]; }
     int getTmLength(int delay) const { return tmLength[delay]; }
     int getCombLineLength(int line) const { return combLength[line]; }

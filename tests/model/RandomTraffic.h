@@ -120,8 +120,9 @@ inline std::vector<uint16_t> randomBlocks(std::mt19937& rng, int blocks, int loo
 }
 
 // A whole random session: sample areas, then `events` rounds of register traffic and
-// rendering. Returns false with cmp.message at the first difference.
-inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events)
+// rendering. Returns false with cmp.message at the first difference. `controlBits`
+// are kept set in every control word written (0x0080: the reverb stays enabled).
+inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events, uint16_t controlBits = 0)
 {
     std::mt19937 rng(seed);
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
@@ -136,7 +137,7 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events)
     }
     cmp.write(0x1F801D80, 0x3FFF);
     cmp.write(0x1F801D82, 0x3FFF);
-    cmp.write(0x1F801DAA, 0x0040);
+    cmp.write(0x1F801DAA, static_cast<uint16_t>(0x0040 | controlBits));
     if (!cmp.render(1)) return false;
 
     for (int e = 0; e < events; ++e)
@@ -192,7 +193,7 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events)
         case 11:
             // IRQ address near a played block, interrupts on or off, noise rate.
             cmp.write(0x1F801DA4, static_cast<uint16_t>(areas[pick(5)] + pick(64)));
-            cmp.write(0x1F801DAA, static_cast<uint16_t>((rng() & 0x3F00) | (pick(4) ? 0x40 : 0)));
+            cmp.write(0x1F801DAA, static_cast<uint16_t>((rng() & 0x3F00) | (pick(4) ? 0x40 : 0) | controlBits));
             break;
         case 12:
             // A transfer over sample data: changes blocks that voices play (and their cache entries).

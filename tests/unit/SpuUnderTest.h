@@ -11,6 +11,7 @@
 #include "synth/Voice.h"
 
 #include <cmath>
+#include <vector>
 
 namespace spu_test
 {
@@ -20,9 +21,17 @@ inline int& callbackCount()
     return count;
 }
 
+// The frame count at each callback: when in a render call the interrupt came.
+inline std::vector<unsigned long>& callbackTicks()
+{
+    static std::vector<unsigned long> ticks;
+    return ticks;
+}
+
 inline void countCallback()
 {
     ++callbackCount();
+    callbackTicks().push_back(theSPU.getCurrentTickCount());
 }
 
 struct GlobalSpu : model::Target
@@ -57,9 +66,11 @@ inline void resetLike(const model::Spu& m)
     // with every register zero, so a test that used it leaves nothing to the next.
     Reverb::ConfigReverbType = 4;
     theSPU.writeRegister(0x1F801DAA, 0xC080);
-    short frame[2 * 64];
+    short frame[2 * 65];
     for (int i = 0; i < 64; ++i)
         theSPU.playSound(frame[2 * i], frame[2 * i + 1]);
+    // It also keeps its half rate's phase: start every test on the same one.
+    if (theSPU.getMixer().getReverb().getHalfRateCounter() & 1) theSPU.playSound(frame[128], frame[129]);
 
     VagBlock::ConfigCacheVagDecode = m.cache ? 1 : 0;
     Voice::ConfigFinetune = m.finetune;
@@ -72,5 +83,6 @@ inline void resetLike(const model::Spu& m)
     theSPU.init();
     theAudioOut.setexecuteSPUIRQ(countCallback);
     callbackCount() = 0;
+    callbackTicks().clear();
 }
 } // namespace spu_test
