@@ -98,8 +98,10 @@ inline int truncateToInt(float value)
 }
 } // namespace
 
-Reverb::Reverb() : soundBuffer(nullptr), lowestWritten(SoundRamWords)
+Reverb::Reverb() : soundBuffer(nullptr), lowestWritten(SoundRamWords), tapsFrom(1), tapsUntil(0)
 {
+    std::memset(tapOffset, 0, sizeof(tapOffset));
+    std::memset(tapDistance, 0, sizeof(tapDistance));
     // Comb-bank delay contents survive setReverb, so they start silent here.
     std::memset(combL, 0, sizeof(combL));
     std::memset(combR, 0, sizeof(combR));
@@ -121,6 +123,7 @@ Reverb::~Reverb() {}
 void Reverb::setStartAddress(unsigned short value)
 {
     startAddress = currentAddress = value * 4;
+    tapsUntil = -1;
 }
 
 void Reverb::setReverb(unsigned short* block)
@@ -140,6 +143,26 @@ void Reverb::setReverb(unsigned short* block)
         R[n] = static_cast<short>(block[n]);
     K1 = 32768 - R[2];
     K2 = static_cast<int>(block[8]) - 32768;
+
+    for (int n = 10; n < 30; ++n)
+        tapOffset[n] = R[n];
+    tapOffset[TapA0] = R[26] - R[0];
+    tapOffset[TapA1] = R[27] - R[0];
+    tapOffset[TapB0] = R[28] - R[1];
+    tapOffset[TapB1] = R[29] - R[1];
+    tapsUntil = -1;
+}
+
+void Reverb::placeTaps()
+{
+    tapsFrom = currentAddress;
+    tapsUntil = SoundRamLast;
+    for (int t = 10; t < TapCount; ++t)
+    {
+        const int word = workAreaAddress(tapOffset[t]);
+        tapDistance[t] = word - currentAddress;
+        if (SoundRamLast - tapDistance[t] < tapsUntil) tapsUntil = SoundRamLast - tapDistance[t];
+    }
 }
 
 void Reverb::doReverb(int& left, int& right)
@@ -205,6 +228,13 @@ void Reverb::writeBuffer(int offset, int value)
     soundBuffer[p] = static_cast<unsigned short>(sat16(value));
 }
 
+void Reverb::writeTap(int tap, int value)
+{
+    const int p = currentAddress + tapDistance[tap];
+    if (p < lowestWritten) lowestWritten = p;
+    soundBuffer[p] = static_cast<unsigned short>(sat16(value));
+}
+
 // Runs at 22050 Hz: every even call stores the send and repeats the last return;
 // every odd call computes a new return from the average of the two sends and
 // interpolates between the last return and the new one.
@@ -220,49 +250,51 @@ void Reverb::doReverbBraskTolvin(int& left, int& right)
         return;
     }
 
+    keepTaps();
     const int inL = add32(left, previousSendL) >> 1;
     const int inR = add32(right, previousSendR) >> 1;
 
-    const int sameL = add32(fmul(readBuffer(R[16]), R[7]), fmul(inL, R[30]));
-    const int sameR = add32(fmul(readBuffer(R[17]), R[7]), fmul(inR, R[31]));
-    const int crossL = add32(fmul(readBuffer(R[25]), R[7]), fmul(inL, R[30]));
-    const int crossR = add32(fmul(readBuffer(R[24]), R[7]), fmul(inR, R[31]));
+    const int sameL = add32(fmul(readTap(16), R[7]), fmul(inL, R[30]));
+    const int sameR = add32(fmul(readTap(17), R[7]), fmul(inR, R[31]));
+    const int crossL = add32(fmul(readTap(25), R[7]), fmul(inL, R[30]));
+    const int crossR = add32(fmul(readTap(24), R[7]), fmul(inR, R[31]));
 
-    const int newSameL = add32(fmul(sameL, R[2]), fmul(readBuffer(R[10]), K1));
-    const int newSameR = add32(fmul(sameR, R[2]), fmul(readBuffer(R[11]), K1));
-    const int newCrossL = add32(fmul(crossL, R[2]), fmul(readBuffer(R[18]), K1));
-    const int newCrossR = add32(fmul(crossR, R[2]), fmul(readBuffer(R[19]), K1));
+    const int newSameL = add32(fmul(sameL, R[2]), fmul(readTap(10), K1));
+    const int newSameR = add32(fmul(sameR, R[2]), fmul(readTap(11), K1));
+    const int newCrossL = add32(fmul(crossL, R[2]), fmul(readTap(18), K1));
+    const int newCrossR = add32(fmul(crossR, R[2]), fmul(readTap(19), K1));
 
     // The comb sums reach 2^17, so accL (*) R8 below can pass 32 bits and wraps.
-    const int accL = fmul(readBuffer(R[12]), R[3]) + fmul(readBuffer(R[14]), R[4]) +
-                     fmul(readBuffer(R[20]), R[5]) + fmul(readBuffer(R[22]), R[6]);
-    const int accR = fmul(readBuffer(R[13]), R[3]) + fmul(readBuffer(R[15]), R[4]) +
-                     fmul(readBuffer(R[21]), R[5]) + fmul(readBuffer(R[23]), R[6]);
+    const int accL = fmul(readTap(12), R[3]) + fmul(readTap(14), R[4]) +
+                     fmul(readTap(20), R[5]) + fmul(readTap(22), R[6]);
+    const int accR = fmul(readTap(13), R[3]) + fmul(readTap(15), R[4]) +
+                     fmul(readTap(21), R[5]) + fmul(readTap(23), R[6]);
 
-    const int a0 = readBuffer(R[26] - R[0]);
-    const int a1 = readBuffer(R[27] - R[0]);
-    const int b0 = readBuffer(R[28] - R[1]);
-    const int b1 = readBuffer(R[29] - R[1]);
+    const int a0 = readTap(TapA0);
+    const int a1 = readTap(TapA1);
+    const int b0 = readTap(TapB0);
+    const int b1 = readTap(TapB1);
 
-    writeBuffer(R[26], accL - fmul(a0, R[8]));
-    writeBuffer(R[27], accR - fmul(a1, R[8]));
-    writeBuffer(R[28], fmul(accL, R[8]) - fmul(a0, K2) - fmul(b0, R[9]));
-    writeBuffer(R[29], fmul(accR, R[8]) - fmul(a1, K2) - fmul(b1, R[9]));
+    writeTap(26, accL - fmul(a0, R[8]));
+    writeTap(27, accR - fmul(a1, R[8]));
+    writeTap(28, fmul(accL, R[8]) - fmul(a0, K2) - fmul(b0, R[9]));
+    writeTap(29, fmul(accR, R[8]) - fmul(a1, K2) - fmul(b1, R[9]));
 
     left = lastReturnL;
     right = lastReturnR;
-    lastReturnL = (readBuffer(R[26]) + readBuffer(R[28])) >> 1;
-    lastReturnR = (readBuffer(R[27]) + readBuffer(R[29])) >> 1;
+    lastReturnL = (readTap(26) + readTap(28)) >> 1;
+    lastReturnR = (readTap(27) + readTap(29)) >> 1;
     left = (left + lastReturnL) >> 1;
     right = (right + lastReturnR) >> 1;
 
     if (++currentAddress > SoundRamLast) currentAddress = startAddress;
+    keepTaps();
 
     // One word on from where they were read: where the next computed sample reads them.
-    writeBuffer(R[10], newSameL);
-    writeBuffer(R[11], newSameR);
-    writeBuffer(R[18], newCrossL);
-    writeBuffer(R[19], newCrossR);
+    writeTap(10, newSameL);
+    writeTap(11, newSameR);
+    writeTap(18, newCrossL);
+    writeTap(19, newCrossR);
 
     ++counter;
 }

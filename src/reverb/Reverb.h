@@ -119,6 +119,28 @@ private:
     Reverb& operator=(const Reverb&) = delete;
 
     int workAreaAddress(int offset) const;
+
+    // The hardware model's taps: the work-area offsets it reads and writes (8-byte
+    // units), registers 10..29 by register number and four differences after them.
+    // Each tap's word is kept as its distance from currentAddress, which holds while
+    // currentAddress stays within [tapsFrom, tapsUntil] (no tap crosses the work
+    // area's end in between); placeTaps finds the words anew with workAreaAddress
+    // when it leaves that range, and after a register or start-address write.
+    enum Tap
+    {
+        TapA0 = 30, // R[26] - R[0]
+        TapA1 = 31, // R[27] - R[0]
+        TapB0 = 32, // R[28] - R[1]
+        TapB1 = 33, // R[29] - R[1]
+        TapCount = 34
+    };
+    void placeTaps();
+    void keepTaps()
+    {
+        if (currentAddress < tapsFrom || currentAddress > tapsUntil) placeTaps();
+    }
+    int readTap(int tap) const { return static_cast<short>(soundBuffer[currentAddress + tapDistance[tap]]); }
+    void writeTap(int tap, int value);
     void setTmidity(const unsigned short* block);
     void setCombBank(const unsigned short* block);
     void tmidityChannel(int& sample, int* d0, int* d1, int* d2, int* d3, int& lowpass, int& highpass,
@@ -135,6 +157,10 @@ private:
     int currentAddress;
     unsigned short* soundBuffer;
     int lowestWritten;
+    int tapOffset[TapCount];
+    int tapDistance[TapCount];
+    int tapsFrom;
+    int tapsUntil;
 
     // Half-rate state of the hardware model.
     int counter;
