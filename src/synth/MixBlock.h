@@ -20,6 +20,11 @@ struct MixBlock
 // modulator).
 struct VoiceBlock
 {
+    // The voice's windows through the block, one after the other (each block it
+    // enters adds 28 samples): at most one block change per MaxStep / 4096 samples.
+    static const int RunLength = 29 + 28 * (MixBlock::MaxFrames * 4 / 28 + 2);
+
+    int run[RunLength];
     int samples[MixBlock::MaxFrames];
     int levels[MixBlock::MaxFrames];
     int volumeL[MixBlock::MaxFrames];

@@ -55,7 +55,7 @@ const int FilterA[5] = {0, 60, 115, 98, 122};
 const int FilterB[5] = {0, 0, -52, -55, -60};
 } // namespace
 
-void VagBlock::decodeBlock(int unitAddress)
+void VagBlock::decodeBlock(int unitAddress, int* out)
 {
     const unsigned short* block = SoundBuffer + ((unitAddress & 0xFFFE) << 2);
     const int header = block[0] & 0xFF;
@@ -69,7 +69,6 @@ void VagBlock::decodeBlock(int unitAddress)
 
     int h1 = history1;
     int h2 = history2;
-    int* out = window + 1;
     for (int w = 1; w < 8; ++w)
     {
         // Four samples per 16-bit word, low nibble first; (short)(x << 12) >> 12
@@ -89,20 +88,20 @@ void VagBlock::decodeBlock(int unitAddress)
     history2 = h2;
 }
 
-void VagBlock::decodeOrReuse(int unitAddress)
+void VagBlock::decodeOrReuse(int unitAddress, int* out)
 {
     const int block = (unitAddress & 0xFFFE) >> 1;
     const int firstWord = block * 8;
     const int lowestWritten = WorkAreaWriter != nullptr ? WorkAreaWriter->getLowestWritten() : SoundRamWords;
     if (firstWord < CaptureWords || firstWord + 8 > lowestWritten)
     {
-        decodeBlock(unitAddress);
+        decodeBlock(unitAddress, out);
         return;
     }
     DecodedBlock& kept = Decoded[block & (DecodedCount - 1)];
     if (kept.block == block && kept.history1Before == history1 && kept.history2Before == history2)
     {
-        std::memcpy(ownWindow + 1, kept.samples, sizeof(kept.samples));
+        std::memcpy(out, kept.samples, sizeof(kept.samples));
         history1 = kept.history1After;
         history2 = kept.history2After;
         return;
@@ -110,10 +109,22 @@ void VagBlock::decodeOrReuse(int unitAddress)
     kept.block = block;
     kept.history1Before = history1;
     kept.history2Before = history2;
-    decodeBlock(unitAddress);
-    std::memcpy(kept.samples, ownWindow + 1, sizeof(kept.samples));
+    decodeBlock(unitAddress, out);
+    std::memcpy(kept.samples, out, sizeof(kept.samples));
     kept.history1After = history1;
     kept.history2After = history2;
+}
+
+void VagBlock::beginRun(int* run) const
+{
+    std::memcpy(run, window, WindowSize * sizeof(int));
+}
+
+void VagBlock::endRun(const int* lastWindow, int nextPulseAfter)
+{
+    std::memcpy(ownWindow, lastWindow, WindowSize * sizeof(int));
+    window = ownWindow;
+    nextPulse = nextPulseAfter;
 }
 
 void VagBlock::setVagBlock(int unitAddress, bool reset)
@@ -130,7 +141,7 @@ void VagBlock::setVagBlock(int unitAddress, bool reset)
             ownWindow[0] = ownWindow[28];
         }
         window = ownWindow;
-        decodeOrReuse(unitAddress);
+        decodeOrReuse(unitAddress, ownWindow + 1);
         return;
     }
 
@@ -145,7 +156,7 @@ void VagBlock::setVagBlock(int unitAddress, bool reset)
         return;
     }
     if (reset) history1 = history2 = 0;
-    decodeBlock(unitAddress);
+    decodeBlock(unitAddress, window + 1);
     entry.history1After = history1;
     entry.history2After = history2;
     entry.valid = 1;

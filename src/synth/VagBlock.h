@@ -22,8 +22,6 @@
 // since the table was last emptied (flushAllCache empties both).
 //
 // Addresses are in 8-byte units (0..0xFFFF), positions are 20.12 fixed point.
-#include "synth/VoiceKernel.h"
-
 class Reverb;
 
 class VagBlock
@@ -72,17 +70,21 @@ class VagBlock
     static int getFlag(int unitAddress);
 
     void setVagBlock(int unitAddress, bool reset);
-    void decodeBlock(int unitAddress);
-    // decodeBlock into the own window, or the same samples from Decoded.
-    void decodeOrReuse(int unitAddress);
+    // The block's 28 samples into out, continuing the filter history.
+    void decodeBlock(int unitAddress, int* out);
+    // decodeBlock, or the same samples from Decoded.
+    void decodeOrReuse(int unitAddress, int* out);
     int getPulse(int position);
-    // getPulse at position, position + step, ... for `count` (> 0) samples that all
-    // lie inside the window.
-    void getPulses(int count, int position, int step, int* out)
-    {
-        VoiceKernel::interpolate(window, count, position, step, out);
-        nextPulse = window[((position + (count - 1) * step) >> 12) + 1];
-    }
+    // The block renderer's run of windows (cache off): the window, then each block
+    // entered appended to it by appendBlock (as setVagBlock(unitAddress, false) moves
+    // the window on), read through at positions counted from the run's start, and
+    // the last window taken back by endRun.
+    static const int WindowSize = 29;
+    // Whether the window is the decoder's own (a cache entry's is not run through).
+    bool canRun() const { return window == ownWindow; }
+    void beginRun(int* run) const;
+    void appendBlock(int unitAddress, int* lastWindow) { decodeOrReuse(unitAddress, lastWindow + WindowSize); }
+    void endRun(const int* lastWindow, int nextPulseAfter);
 
   protected:
     static Reverb* WorkAreaWriter;

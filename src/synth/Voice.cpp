@@ -1,6 +1,7 @@
 #include "synth/Voice.h"
 
 #include "synth/Mixer.h"
+#include "synth/VoiceKernel.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -236,7 +237,7 @@ void Voice::playBlock(int frames, const int* noise, const int* modulator, int* o
         // can end it earlier, in the sample that enters the next block.
         const int stepped = envelope.run(frames, scratch.levels);
         bool stopped = false;
-        sounding = readSamples(stepped, modulator, scratch.samples, stopped);
+        sounding = readSamples(stepped, modulator, scratch, stopped);
         if (stopped)
         {
             envelope.stoppedInLastStep();
@@ -258,35 +259,66 @@ void Voice::playBlock(int frames, const int* noise, const int* modulator, int* o
             outputs[k] = currentOutput;
 }
 
-int Voice::readSamples(int frames, const int* modulator, int* samples, bool& stopped)
+bool Voice::enterNextBlock(int step)
+{
+    position += step;
+    const bool stopped = moveNextVagPosition();
+    processVagHeader();
+    position -= BlockSpan;
+    return stopped;
+}
+
+// At one step the samples lie at equal distances through the windows of the blocks
+// entered: the block changes are followed first, each appending its block to the
+// run of windows, then all samples are read from the run in one pass.
+int Voice::readSamples(int frames, const int* modulator, VoiceBlock& scratch, bool& stopped)
+{
+    if (modulated() || !decoder.canRun()) return readSamplesWindowByWindow(frames, modulator, scratch.samples, stopped);
+
+    stopped = false;
+    const int step = stepFor(0);
+    const int start = position;
+    int* lastWindow = scratch.run;
+    decoder.beginRun(lastWindow);
+    int k = 0;
+    while (k < frames)
+    {
+        const int inside = step == 0 ? frames - k : std::min(frames - k, (LastPosition - position) / step);
+        position += inside * step;
+        countHits(inside);
+        k += inside;
+        if (k == frames) break;
+        ++k;
+        stopped = enterNextBlock(step);
+        decoder.appendBlock(currentAddress, lastWindow);
+        lastWindow += VagBlock::WindowSize - 1;
+        countHits(1);
+        if (stopped) break;
+    }
+    const int last = start + (k - 1) * step;
+    VoiceKernel::interpolate(scratch.run, k, start, step, scratch.samples);
+    decoder.endRun(lastWindow, scratch.run[(last >> 12) + 1]);
+    return k;
+}
+
+// Under modulation the step changes every sample: one window at a time.
+int Voice::readSamplesWindowByWindow(int frames, const int* modulator, int* samples, bool& stopped)
 {
     stopped = false;
     int k = 0;
     while (k < frames)
     {
-        // Samples that stay inside this block, at one step (one sample at a time
-        // under modulation, whose step changes every sample).
         const int step = stepAt(modulator, k);
-        int inside;
-        if (modulated())
-            inside = position + step > LastPosition ? 0 : 1;
-        else
-            inside = step == 0 ? frames - k : std::min(frames - k, (LastPosition - position) / step);
-        if (inside > 0)
+        if (position + step <= LastPosition)
         {
-            decoder.getPulses(inside, position, step, samples + k);
-            position += inside * step;
-            countHits(inside);
-            k += inside;
+            samples[k++] = decoder.getPulse(position);
+            position += step;
+            countHits(1);
             continue;
         }
-        // The sample whose step enters the next block.
         samples[k++] = decoder.getPulse(position);
-        position += step;
-        stopped = moveNextVagPosition();
-        processVagHeader();
+        stopped = enterNextBlock(step);
         decoder.setVagBlock(currentAddress, false);
-        position -= BlockSpan;
         countHits(1);
         if (stopped) break;
     }
@@ -313,10 +345,7 @@ void Voice::walkSilent(int from, int frames, const int* modulator)
             continue;
         }
         irqHit = false;
-        position += step;
-        moveNextVagPosition();
-        processVagHeader();
-        position -= BlockSpan;
+        enterNextBlock(step);
         countHits(1);
         ++k;
     }

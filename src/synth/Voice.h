@@ -125,7 +125,11 @@ protected:
     int stepAt(const int* modulator, int k) const { return stepFor(modulated() ? modulator[k] : 0); }
     // The block loops of playBlock: samples read while sounding (stops after the
     // sample whose loop end silences the voice), and the walk of a silent voice.
-    int readSamples(int frames, const int* modulator, int* samples, bool& stopped);
+    int readSamples(int frames, const int* modulator, VoiceBlock& scratch, bool& stopped);
+    int readSamplesWindowByWindow(int frames, const int* modulator, int* samples, bool& stopped);
+    // The sample whose step enters the next block: true when its loop end silenced
+    // the voice.
+    bool enterNextBlock(int step);
     void walkSilent(int from, int frames, const int* modulator);
     void countHits(int samples)
     {
