@@ -485,13 +485,9 @@ int SPU::playBlock(short* out, int frames, int& raised)
                             voiceScratch);
     }
 
-    for (int k = 0; k < n; ++k)
-    {
-        mixer.mixBlockFrame(block, k);
-        stream.playSound(&mixer, soundBuffer);
-        mixer.getMixSound(out[2 * k], out[2 * k + 1]);
-        ++tickCount;
-    }
+    stream.playBlock(n, block, soundBuffer);
+    mixer.mixBlock(n, block, out);
+    tickCount += static_cast<unsigned int>(n);
     raised += getSpuIRQCount();
     return n;
 }

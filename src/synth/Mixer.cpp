@@ -45,3 +45,15 @@ void Mixer::getMixSound(short& left, short& right)
     mainSumL = mainSumR = 0;
     reverbSendL = reverbSendR = 0;
 }
+
+void Mixer::mixBlock(int frames, const MixBlock& block, short* out)
+{
+    for (int k = 0; k < frames; ++k)
+    {
+        mainSumL = block.mainL[k];
+        mainSumR = block.mainR[k];
+        reverbSendL = block.sendL[k];
+        reverbSendR = block.sendR[k];
+        getMixSound(out[2 * k], out[2 * k + 1]);
+    }
+}

@@ -32,15 +32,10 @@ public:
             reverbSendR += right;
         }
     }
-    // Frame k of a block that the voices have already mixed.
-    void mixBlockFrame(const MixBlock& block, int k)
-    {
-        mainSumL += block.mainL[k];
-        mainSumR += block.mainR[k];
-        reverbSendL += block.sendL[k];
-        reverbSendR += block.sendR[k];
-    }
     void getMixSound(short& left, short& right);
+    // getMixSound for each frame of a block that the voices and the CD input have
+    // mixed; out holds left, right interleaved.
+    void mixBlock(int frames, const MixBlock& block, short* out);
     // Whether the reverb writes sound RAM while it runs: the hardware model, enabled.
     bool reverbWritesSoundRam() const { return reverbEnabled != 0 && Reverb::ConfigReverbType == 4; }
 

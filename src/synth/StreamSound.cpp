@@ -278,28 +278,71 @@ void StreamSound::repeatTail()
     refill += h / 2;
 }
 
-void StreamSound::playSound(Mixer* mixer, unsigned short* soundBuffer)
+bool StreamSound::repeatDue() const
 {
     int avail = write - read;
     if (avail < 0)
         avail += size;
-    if (avail <= size / 4 && refill < fadeSpan() / 2)
+    return avail <= size / 4 && refill < fadeSpan() / 2;
+}
+
+bool StreamSound::nextFrame(int& left, int& right, unsigned short* soundBuffer)
+{
+    if (repeatDue())
         repeatTail();
 
-    int left = 0;
-    int right = 0;
-    if (read != write)
+    left = 0;
+    right = 0;
+    const bool played = read != write;
+    if (played)
     {
         left = ring[read];
         right = ring[read + 1];
         read += 2;
         if (read >= size)
             read = 0;
-        mixer->mixSound((left * volumeL) >> 15, (right * volumeR) >> 15, cdReverbEnabled);
     }
     // CD capture areas: left at words 0..511, right at 512..1023. Not a transfer:
     // no cache invalidation, no IRQ check.
     soundBuffer[captureIndex] = static_cast<unsigned short>(left);
     soundBuffer[512 + captureIndex] = static_cast<unsigned short>(right);
     captureIndex = (captureIndex + 1) & 511;
+    return played;
+}
+
+void StreamSound::playSound(Mixer* mixer, unsigned short* soundBuffer)
+{
+    int left, right;
+    if (nextFrame(left, right, soundBuffer))
+        mixer->mixSound((left * volumeL) >> 15, (right * volumeR) >> 15, cdReverbEnabled);
+}
+
+void StreamSound::playBlock(int frames, MixBlock& block, unsigned short* soundBuffer)
+{
+    for (int k = 0; k < frames; ++k)
+    {
+        // An empty ring that repeats nothing stays so: silence for the rest.
+        if (read == write && !repeatDue())
+        {
+            for (; k < frames; ++k)
+            {
+                soundBuffer[captureIndex] = 0;
+                soundBuffer[512 + captureIndex] = 0;
+                captureIndex = (captureIndex + 1) & 511;
+            }
+            return;
+        }
+        int left, right;
+        if (!nextFrame(left, right, soundBuffer))
+            continue;
+        const int l = (left * volumeL) >> 15;
+        const int r = (right * volumeR) >> 15;
+        block.mainL[k] += l;
+        block.mainR[k] += r;
+        if (cdReverbEnabled == 1)
+        {
+            block.sendL[k] += l;
+            block.sendR[k] += r;
+        }
+    }
 }

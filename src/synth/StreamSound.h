@@ -1,5 +1,7 @@
 #pragma once
 
+#include "synth/MixBlock.h"
+
 class Mixer;
 
 // XA / CD-DA input. The host's chunks (16-bit PCM, any rate, mono or stereo) are
@@ -49,6 +51,8 @@ public:
     void changeStreamBufferSize();
     void playStream(const short* samples, int length, int rate, int channels);
     void playSound(Mixer* mixer, unsigned short* soundBuffer);
+    // playSound for `frames` frames, added to the block's sums.
+    void playBlock(int frames, MixBlock& block, unsigned short* soundBuffer);
 
     void setXAVolumeL(unsigned short value) { volumeL = static_cast<short>(value); }
     void setXAVolumeR(unsigned short value) { volumeR = static_cast<short>(value); }
@@ -81,6 +85,10 @@ private:
     void repeatTail();
     void skipOverrun();
     void resamplePiece(int length, int rate, int channels);
+    // One output frame of the ring (0, 0 when it is empty), stored in the capture
+    // areas; false when the ring was empty.
+    bool nextFrame(int& left, int& right, unsigned short* soundBuffer);
+    bool repeatDue() const;
 
     int volumeL;
     int volumeR;

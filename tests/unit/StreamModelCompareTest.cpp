@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -106,6 +108,73 @@ TEST_P(StreamModelCompareTest, PluginMatchesModelFrameForFrame)
     }
     RecordProperty("differing_frames", differing);
     EXPECT_EQ(s.framesHash, hash) << std::hex << "0x" << hash;
+}
+
+// The block form against the frame form, on the same chunks: the mix (both at full
+// CD and main volume), the capture areas and the ring positions after every piece,
+// the pieces of random length up to a whole block.
+TEST_P(StreamModelCompareTest, BlocksPlayWhatFramesPlay)
+{
+    const Scenario s = GetParam();
+    StreamSound::ConfigWaitForXABufferIsFree = 0;
+    std::unique_ptr<StreamSound> frames(new StreamSound());
+    std::unique_ptr<StreamSound> blocks(new StreamSound());
+    Mixer frameMixer, blockMixer;
+    for (StreamSound* stream : {frames.get(), blocks.get()})
+    {
+        stream->init();
+        stream->setXAVolumeL(0x7FFF);
+        stream->setXAVolumeR(0x6000);
+    }
+    for (Mixer* mixer : {&frameMixer, &blockMixer})
+    {
+        mixer->setMainVolumeL(0x3FFF);
+        mixer->setMainVolumeR(0x3FFF);
+    }
+    std::vector<unsigned short> frameRam(1024), blockRam(1024);
+    std::unique_ptr<MixBlock> block(new MixBlock());
+    uint32_t seed = 777u + s.rate + s.channels;
+    int64_t owed = 0;
+    int played = 0;
+    for (int chunkIndex = 0; chunkIndex < 12; ++chunkIndex)
+    {
+        std::vector<short> chunk(static_cast<size_t>(s.chunkFrames * s.channels));
+        for (short& e : chunk)
+        {
+            seed = seed * 1103515245u + 12345u;
+            e = static_cast<short>(seed >> 16);
+        }
+        const int length = static_cast<int>(2 * chunk.size());
+        for (StreamSound* stream : {frames.get(), blocks.get()})
+        {
+            ASSERT_TRUE(stream->checkStreamBuffer(length, s.rate, s.channels));
+            stream->playStream(chunk.data(), length, s.rate, s.channels);
+        }
+        owed += static_cast<int64_t>(s.chunkFrames) * 44100 * s.renderPercent / 100;
+        int due = static_cast<int>(owed / s.rate);
+        owed -= static_cast<int64_t>(due) * s.rate;
+        while (due > 0)
+        {
+            seed = seed * 1103515245u + 12345u;
+            const int piece = std::min(due, 1 + static_cast<int>((seed >> 16) % MixBlock::MaxFrames));
+            std::vector<short> want(2 * piece), got(2 * piece);
+            for (int k = 0; k < piece; ++k)
+            {
+                frames->playSound(&frameMixer, frameRam.data());
+                frameMixer.getMixSound(want[2 * k], want[2 * k + 1]);
+            }
+            std::memset(block.get(), 0, sizeof(MixBlock));
+            blocks->playBlock(piece, *block, blockRam.data());
+            blockMixer.mixBlock(piece, *block, got.data());
+            ASSERT_EQ(want, got) << "chunk " << chunkIndex << ", frames " << played << " and on";
+            ASSERT_EQ(frameRam, blockRam) << "chunk " << chunkIndex << ", frames " << played << " and on";
+            ASSERT_EQ(frames->getRead(), blocks->getRead());
+            ASSERT_EQ(frames->getWrite(), blocks->getWrite());
+            played += piece;
+            due -= piece;
+        }
+    }
+    EXPECT_GT(played, 1000);
 }
 
 const Scenario scenarios[] = {
