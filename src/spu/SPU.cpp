@@ -437,6 +437,15 @@ void SPU::playSound(short& left, short& right)
     ++tickCount;
 }
 
+bool SPU::captureUnchanging() const
+{
+    if (!stream.capturesSilence()) return false;
+    unsigned short any = 0;
+    for (int w = 0; w < StreamSound::CaptureWords; ++w)
+        any |= soundBuffer[w];
+    return any == 0;
+}
+
 int SPU::unobservedFrames(int frames) const
 {
     // A transfer's interrupt is collected after the first frame.
@@ -444,7 +453,7 @@ int SPU::unobservedFrames(int frames) const
     Voice::Watch watch;
     watch.irqAddress = (irqEnable && !irqFlag) ? irqAddress : -1;
     watch.forceFlag7 = Voice::ConfigSPUIRQForceInterruptFlag7 != 0;
-    watch.capturedWords = StreamSound::CaptureWords;
+    watch.capturedWords = captureUnchanging() ? 0 : StreamSound::CaptureWords;
     watch.reverbWord = mixer.reverbWritesSoundRam() ? mixer.getReverb().getStartAddress() : SoundBufferWords;
     for (const Voice& voice : voices)
         frames = voice.framesUnobserved(frames, watch);
@@ -456,7 +465,8 @@ int SPU::unobservedFrames(int frames) const
 // frames: register writes only come between calls, the noise generator is stepped
 // for the block first, a voice's pitch modulator (the voice before it) has played
 // the block already, and the block ends where a voice could hit the armed
-// interrupt or read what the CD capture or the reverb writes meanwhile. The decode
+// interrupt or read what the CD capture or the reverb writes meanwhile (a capture
+// of silence over silent capture areas writes nothing new). The decode
 // cache shares entries between voices as they are first met, so it keeps the
 // frame order.
 int SPU::playBlock(short* out, int frames, int& raised)

@@ -84,6 +84,9 @@ private:
 
     // The block length that keeps every effect inside it unobserved (see playBlock).
     int unobservedFrames(int frames) const;
+    // Whether the CD capture leaves sound RAM as it is through the next block: it
+    // captures silence where silence already is.
+    bool captureUnchanging() const;
 
     Mixer mixer;
     Voice voices[VoiceCount];

@@ -322,7 +322,7 @@ void StreamSound::playBlock(int frames, MixBlock& block, unsigned short* soundBu
     for (int k = 0; k < frames; ++k)
     {
         // An empty ring that repeats nothing stays so: silence for the rest.
-        if (read == write && !repeatDue())
+        if (capturesSilence())
         {
             for (; k < frames; ++k)
             {

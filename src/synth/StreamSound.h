@@ -51,6 +51,9 @@ public:
     void changeStreamBufferSize();
     void playStream(const short* samples, int length, int rate, int channels);
     void playSound(Mixer* mixer, unsigned short* soundBuffer);
+    // Whether the next frames capture silence, however many: the ring is empty and
+    // repeats nothing.
+    bool capturesSilence() const { return read == write && !repeatDue(); }
     // playSound for `frames` frames, added to the block's sums.
     void playBlock(int frames, MixBlock& block, unsigned short* soundBuffer);
 
