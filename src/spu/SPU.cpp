@@ -479,11 +479,7 @@ int SPU::playBlock(short* out, int frames, int& raised)
     }
     const int n = unobservedFrames(std::min(frames, static_cast<int>(MixBlock::MaxFrames)));
 
-    for (int k = 0; k < n; ++k)
-    {
-        Voice::UpdateNoise();
-        block.noise[k] = Voice::getCurrentNoiseValue();
-    }
+    Voice::UpdateNoise(n, block.noise);
     std::memset(block.mainL, 0, sizeof(int) * n);
     std::memset(block.mainR, 0, sizeof(int) * n);
     std::memset(block.sendL, 0, sizeof(int) * n);

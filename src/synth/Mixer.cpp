@@ -48,6 +48,18 @@ void Mixer::getMixSound(short& left, short& right)
 
 void Mixer::mixBlock(int frames, const MixBlock& block, short* out)
 {
+    // No reverb and fixed main volumes: each frame is its sums times the volumes.
+    if (reverbEnabled == 0 && !mainVolumeL.sweeps() && !mainVolumeR.sweeps())
+    {
+        const int64_t volumeL = mainVolumeL.getCurrentVolume();
+        const int64_t volumeR = mainVolumeR.getCurrentVolume();
+        for (int k = 0; k < frames; ++k)
+        {
+            out[2 * k] = clamp16((block.mainL[k] * volumeL) >> 14);
+            out[2 * k + 1] = clamp16((block.mainR[k] * volumeR) >> 14);
+        }
+        return;
+    }
     for (int k = 0; k < frames; ++k)
     {
         mainSumL = block.mainL[k];

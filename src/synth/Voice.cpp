@@ -351,22 +351,61 @@ void Voice::walkSilent(int from, int frames, const int* modulator)
     }
 }
 
-void Voice::UpdateNoise()
+namespace
 {
-    // The 20-bit counter (count * 2) bit-reversed: swap halves, bytes, nibbles, pairs
-    // and bits of the 32-bit word, then drop the 12 bits that came from above bit 19.
-    unsigned int r = (static_cast<unsigned int>(NoiseCount) * 2) & 0xFFFFF;
+// The 20-bit counter (count * 2) bit-reversed: swap halves, bytes, nibbles, pairs
+// and bits of the 32-bit word, then drop the 12 bits that came from above bit 19.
+unsigned int reversedNoiseCount(int count)
+{
+    unsigned int r = (static_cast<unsigned int>(count) * 2) & 0xFFFFF;
     r = (r >> 16) | (r << 16);
     r = ((r >> 8) & 0x00FF00FFu) | ((r & 0x00FF00FFu) << 8);
     r = ((r >> 4) & 0x0F0F0F0Fu) | ((r & 0x0F0F0F0Fu) << 4);
     r = ((r >> 2) & 0x33333333u) | ((r & 0x33333333u) << 2);
     r = ((r >> 1) & 0x55555555u) | ((r & 0x55555555u) << 1);
-    r >>= 12;
-    if (static_cast<int>(r) < NoiseClock)
+    return r >> 12;
+}
+} // namespace
+
+void Voice::UpdateNoise()
+{
+    if (static_cast<int>(reversedNoiseCount(NoiseCount)) < NoiseClock)
     {
         const unsigned int state = static_cast<unsigned int>(NoiseState);
         const unsigned int feedback = ((state >> 31) ^ (state >> 21) ^ (state >> 1) ^ state) & 1;
         NoiseState = static_cast<int>((state << 1) | feedback);
     }
     NoiseCount = static_cast<int>(static_cast<unsigned int>(NoiseCount) + 1);
+}
+
+void Voice::UpdateNoise(int frames, int* values)
+{
+    // The reversed value is the counter's low 19 bits in reverse order (bit i at
+    // 18 - i). Adding 1 flips the counter's trailing ones and the zero above them:
+    // in the reversed value, the same number of bits from the top.
+    unsigned int count = static_cast<unsigned int>(NoiseCount);
+    unsigned int reversed = reversedNoiseCount(NoiseCount);
+    unsigned int state = static_cast<unsigned int>(NoiseState);
+    for (int k = 0; k < frames; ++k)
+    {
+        if (static_cast<int>(reversed) < NoiseClock)
+        {
+            const unsigned int feedback = ((state >> 31) ^ (state >> 21) ^ (state >> 1) ^ state) & 1;
+            state = (state << 1) | feedback;
+        }
+        values[k] = static_cast<short>(state >> 16);
+        const unsigned int zeros = ~count & 0x7FFFF;
+        if (zeros == 0)
+        {
+            reversed = 0; // all 19 bits were ones
+        }
+        else
+        {
+            const int flipped = __builtin_ctz(zeros) + 1;
+            reversed ^= ((1u << flipped) - 1) << (19 - flipped);
+        }
+        ++count;
+    }
+    NoiseCount = static_cast<int>(count);
+    NoiseState = static_cast<int>(state);
 }

@@ -104,6 +104,8 @@ public:
     static void resetSpuIRQCount() { SpuIRQCount = 0; }
     static void setControlNoiseFreq(int bits);
     static void UpdateNoise();
+    // UpdateNoise for `frames` frames, storing the noise value after each.
+    static void UpdateNoise(int frames, int* values);
     static int getCurrentNoiseValue() { return static_cast<short>(static_cast<unsigned int>(NoiseState) >> 16); }
 
     // Read-only views for tests and the render benchmark.

@@ -13,6 +13,7 @@ class Volume
 
     void setVolume(unsigned short value);
     int getCurrentVolume() const { return currentVolume; }
+    bool sweeps() const { return sweepMode != 0; }
     void updateCurrentVolume();
     // Steps the volume for `frames` samples, storing each new value.
     void run(int frames, int* volumes);

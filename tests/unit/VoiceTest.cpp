@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace
@@ -308,5 +309,34 @@ TEST(VoiceNoiseTest, ShiftsExactlyWhenTheReversedCounterIsBelowTheClock)
                 ASSERT_FALSE(shifted) << "clock " << clock << " sample " << i;
         }
     }
+}
+
+// The block renderer's noise: the same states as a frame at a time, across the
+// counter's 19-bit and 32-bit wraps and block lengths that end anywhere.
+TEST(VoiceNoiseTest, BlocksGiveTheValuesOfSingleSteps)
+{
+    for (int clock : {16, 1000, 0x40000, 0x80000})
+        for (unsigned int start : {0u, 0x7FF00u, 0x3FFF0u, 0xFFFFFF00u, 0x7FFFFFF0u})
+        {
+            Voice::NoiseClock = clock;
+            Voice::NoiseCount = static_cast<int>(start);
+            Voice::NoiseState = 0x1234567;
+            std::vector<int> want;
+            for (int i = 0; i < 3000; ++i)
+            {
+                Voice::UpdateNoise();
+                want.push_back(Voice::getCurrentNoiseValue());
+            }
+            const int wantCount = Voice::NoiseCount, wantState = Voice::NoiseState;
+
+            Voice::NoiseCount = static_cast<int>(start);
+            Voice::NoiseState = 0x1234567;
+            std::vector<int> got(3000);
+            for (int done = 0, length = 1; done < 3000; done += length, length = length * 3 % 257 + 1)
+                Voice::UpdateNoise(std::min(length, 3000 - done), got.data() + done);
+            EXPECT_EQ(want, got) << "clock " << clock << " from " << start;
+            EXPECT_EQ(wantCount, Voice::NoiseCount);
+            EXPECT_EQ(wantState, Voice::NoiseState);
+        }
 }
 } // namespace
