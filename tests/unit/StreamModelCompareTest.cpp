@@ -42,6 +42,18 @@ std::string scenarioName(const ::testing::TestParamInfo<Scenario>& info)
     return info.param.name;
 }
 
+// One chunk of the scene's samples, drawn from seed.
+std::vector<short> randomChunk(uint32_t& seed, const Scenario& s)
+{
+    std::vector<short> chunk(static_cast<size_t>(s.chunkFrames * s.channels));
+    for (short& e : chunk)
+    {
+        seed = seed * 1103515245u + 12345u;
+        e = static_cast<short>(seed >> 16);
+    }
+    return chunk;
+}
+
 class StreamModelCompareTest : public ::testing::TestWithParam<Scenario>
 {
 };
@@ -66,12 +78,7 @@ TEST_P(StreamModelCompareTest, PluginMatchesModelFrameForFrame)
     };
     for (int chunkIndex = 0; chunkIndex < 12; ++chunkIndex)
     {
-        std::vector<short> chunk(static_cast<size_t>(s.chunkFrames * s.channels));
-        for (short& e : chunk)
-        {
-            seed = seed * 1103515245u + 12345u;
-            e = static_cast<short>(seed >> 16);
-        }
+        const std::vector<short> chunk = randomChunk(seed, s);
         const int length = static_cast<int>(2 * chunk.size());
         const int readBefore = stream->getRead();
         ASSERT_TRUE(stream->checkStreamBuffer(length, s.rate, s.channels));
@@ -138,12 +145,7 @@ TEST_P(StreamModelCompareTest, BlocksPlayWhatFramesPlay)
     int played = 0;
     for (int chunkIndex = 0; chunkIndex < 12; ++chunkIndex)
     {
-        std::vector<short> chunk(static_cast<size_t>(s.chunkFrames * s.channels));
-        for (short& e : chunk)
-        {
-            seed = seed * 1103515245u + 12345u;
-            e = static_cast<short>(seed >> 16);
-        }
+        const std::vector<short> chunk = randomChunk(seed, s);
         const int length = static_cast<int>(2 * chunk.size());
         for (StreamSound* stream : {frames.get(), blocks.get()})
         {
