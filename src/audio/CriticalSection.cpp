@@ -76,9 +76,7 @@ void leaveCS()
     // SIGALRM is unblocked as always; the host's signals only where they were not
     // blocked before: the plugin's own threads keep them blocked for good.
     sigset_t unblock = sigMask;
-    for (int signal = 1; signal < NSIG; ++signal)
-        if (signal != SIGALRM && sigismember(&sigMaskOrg, signal) == 1)
-            sigdelset(&unblock, signal);
+    HostSignalBlock::removeHostSignalsIn(&unblock, &sigMaskOrg);
     pthread_mutex_unlock(&mutexCS);
     if (sigprocmask(SIG_UNBLOCK, &unblock, nullptr) != 0)
         perror("leaveCS() sigprocmask(SIG_UNBLOCK, &sigMask, NULL)");

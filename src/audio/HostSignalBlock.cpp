@@ -1,6 +1,5 @@
 #include "audio/HostSignalBlock.h"
 
-#include <initializer_list>
 #include <pthread.h>
 
 HostSignalBlock::HostSignalBlock()
@@ -16,8 +15,20 @@ HostSignalBlock::~HostSignalBlock()
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
+namespace
+{
+const int HostSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2};
+} // namespace
+
 void HostSignalBlock::addHostSignals(sigset_t* set)
 {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2})
+    for (int signal : HostSignals)
         sigaddset(set, signal);
+}
+
+void HostSignalBlock::removeHostSignalsIn(sigset_t* set, const sigset_t* blocked)
+{
+    for (int signal : HostSignals)
+        if (sigismember(blocked, signal) == 1)
+            sigdelset(set, signal);
 }

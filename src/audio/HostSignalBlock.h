@@ -20,6 +20,8 @@ public:
 
     // Adds the host's control signals to `set`.
     static void addHostSignals(sigset_t* set);
+    // Removes from `set` the host's control signals that `blocked` holds.
+    static void removeHostSignalsIn(sigset_t* set, const sigset_t* blocked);
 
 private:
     sigset_t previous;

@@ -83,8 +83,9 @@ int Envelope::run(int frames, int* levels)
         // A sustain whose rate steps by 0 holds its level from here on.
         if (phase == Sustain && new_table_sr[sustainRate] == 0)
         {
+            const int level = adsrVolume; // a local: the stores cannot change it
             for (++k; k < frames; ++k)
-                levels[k] = adsrVolume;
+                levels[k] = level;
             return frames;
         }
     }

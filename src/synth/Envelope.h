@@ -40,6 +40,13 @@ class Envelope
     // stops after the step that reaches 0 (the voice falls silent after that
     // sample). Returns the number of steps taken.
     int run(int frames, int* levels);
+    // Whether a step leaves the level as it is: a sustain that steps by 0, with the
+    // accumulator inside its range and the level it gives.
+    bool holds() const
+    {
+        return phase == Sustain && new_table_sr[sustainRate] == 0 && accumulator >= 0 &&
+               accumulator <= ADSRResolution && adsrVolume == levelOf(accumulator);
+    }
     // A loop end without repeat during the last step: the phase is Off and that
     // step's level 0, as updateADSRVolume leaves it after stop().
     void stoppedInLastStep();
@@ -47,6 +54,13 @@ class Envelope
     int getPhase() const { return phase; }
 
   protected:
+    // The 15-bit ADSR volume of an accumulator: never 0 while it is not.
+    static int levelOf(int accumulator)
+    {
+        const int level = accumulator >> (ADSRResolutionBit - 15);
+        return level == 0 && accumulator != 0 ? 1 : level;
+    }
+
     int attackExponential;
     int attackRate;
     int decayRate;
@@ -109,6 +123,5 @@ inline void Envelope::updateADSRVolume()
     else if (accumulator > top)
         accumulator = top;
 
-    adsrVolume = accumulator >> (ADSRResolutionBit - 15);
-    if (adsrVolume == 0 && accumulator != 0) adsrVolume = 1;
+    adsrVolume = levelOf(accumulator);
 }

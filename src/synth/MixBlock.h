@@ -15,9 +15,9 @@ struct MixBlock
     int noise[MaxFrames];
 };
 
-// One voice's working arrays for a block: its interpolated samples, envelope levels
-// and volumes per frame, and its output after the envelope (the next voice's pitch
-// modulator).
+// One voice's working arrays for a block: its interpolated samples, and its
+// envelope levels and volumes per frame, or one of each for the whole block where
+// they hold still (levelHeld, volumesFixed: the arrays are then not filled).
 struct VoiceBlock
 {
     // The voice's windows through the block, one after the other (each block it
@@ -29,4 +29,9 @@ struct VoiceBlock
     int levels[MixBlock::MaxFrames];
     int volumeL[MixBlock::MaxFrames];
     int volumeR[MixBlock::MaxFrames];
+    bool levelHeld;
+    int heldLevel;
+    bool volumesFixed;
+    int fixedVolumeL;
+    int fixedVolumeR;
 };

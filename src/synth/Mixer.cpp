@@ -48,16 +48,29 @@ void Mixer::getMixSound(short& left, short& right)
 
 void Mixer::mixBlock(int frames, const MixBlock& block, short* out)
 {
-    // No reverb and fixed main volumes: each frame is its sums times the volumes.
-    if (reverbEnabled == 0 && !mainVolumeL.sweeps() && !mainVolumeR.sweeps())
+    // Fixed main volumes: each frame is its sums (and its reverb return) times the
+    // volumes, without the sweep steps.
+    if (!mainVolumeL.sweeps() && !mainVolumeR.sweeps())
     {
         const int64_t volumeL = mainVolumeL.getCurrentVolume();
         const int64_t volumeR = mainVolumeR.getCurrentVolume();
-        for (int k = 0; k < frames; ++k)
-        {
-            out[2 * k] = clamp16((block.mainL[k] * volumeL) >> 14);
-            out[2 * k + 1] = clamp16((block.mainR[k] * volumeR) >> 14);
-        }
+        if (reverbEnabled == 0)
+            for (int k = 0; k < frames; ++k)
+            {
+                out[2 * k] = clamp16((block.mainL[k] * volumeL) >> 14);
+                out[2 * k + 1] = clamp16((block.mainR[k] * volumeR) >> 14);
+            }
+        else
+            for (int k = 0; k < frames; ++k)
+            {
+                int returnL = block.sendL[k];
+                int returnR = block.sendR[k];
+                reverb.doReverb(returnL, returnR);
+                const int64_t sumL = block.mainL[k] + ((static_cast<int64_t>(returnL) * reverbVolumeL) >> 15);
+                const int64_t sumR = block.mainR[k] + ((static_cast<int64_t>(returnR) * reverbVolumeR) >> 15);
+                out[2 * k] = clamp16((sumL * volumeL) >> 14);
+                out[2 * k + 1] = clamp16((sumR * volumeR) >> 14);
+            }
         return;
     }
     for (int k = 0; k < frames; ++k)

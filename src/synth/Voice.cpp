@@ -235,19 +235,31 @@ void Voice::playBlock(int frames, const int* noise, const int* modulator, int* o
     {
         // The envelope runs on its own until it reaches 0; a loop end without repeat
         // can end it earlier, in the sample that enters the next block.
-        const int stepped = envelope.run(frames, scratch.levels);
+        scratch.levelHeld = envelope.holds();
+        scratch.heldLevel = envelope.getADSRVolume();
+        const int stepped = scratch.levelHeld ? frames : envelope.run(frames, scratch.levels);
         bool stopped = false;
         sounding = readSamples(stepped, modulator, scratch, stopped);
         if (stopped)
         {
+            if (scratch.levelHeld)
+                for (int k = 0; k < sounding; ++k)
+                    scratch.levels[k] = scratch.heldLevel;
+            scratch.levelHeld = false;
             envelope.stoppedInLastStep();
             scratch.levels[sounding - 1] = 0;
         }
         if (noiseMode != 0)
             for (int k = 0; k < sounding; ++k)
                 scratch.samples[k] = noise[k];
-        volumeL.run(sounding, scratch.volumeL);
-        volumeR.run(sounding, scratch.volumeR);
+        scratch.volumesFixed = !volumeL.sweeps() && !volumeR.sweeps();
+        scratch.fixedVolumeL = volumeL.getCurrentVolume();
+        scratch.fixedVolumeR = volumeR.getCurrentVolume();
+        if (!scratch.volumesFixed)
+        {
+            volumeL.run(sounding, scratch.volumeL);
+            volumeR.run(sounding, scratch.volumeR);
+        }
         VoiceKernel::scaleAndMix(sounding, scratch, outputs, mix, reverbMode == 1);
         currentOutput = outputs[sounding - 1];
     }

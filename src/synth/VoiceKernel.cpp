@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <emmintrin.h>
 #include <immintrin.h>
 
 namespace
@@ -14,32 +15,71 @@ inline int interpolateAt(const int* window, int position)
     return a + (((b - a) * (position & 0xFFF)) >> 12);
 }
 
-inline void scaleAndMixFrame(int k, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send)
+// The level and volumes of frame k: the block's one value where it has one.
+template <bool Held, bool Fixed> struct Gains
 {
-    // |sample| <= 2^15 and level < 2^15; |out| <= 2^15 and |volume| <= 2^14.
-    const int out = (voice.samples[k] * voice.levels[k]) >> 15;
-    outputs[k] = out;
-    const int l = (out * voice.volumeL[k]) >> 14;
-    const int r = (out * voice.volumeR[k]) >> 14;
-    mix.mainL[k] += l;
-    mix.mainR[k] += r;
-    if (send)
+    const VoiceBlock& voice;
+    int level(int k) const { return Held ? voice.heldLevel : voice.levels[k]; }
+    int volumeL(int k) const { return Fixed ? voice.fixedVolumeL : voice.volumeL[k]; }
+    int volumeR(int k) const { return Fixed ? voice.fixedVolumeR : voice.volumeR[k]; }
+};
+
+// a * b for lanes that hold 16-bit values (sign-extended to 32 bits): SSE2's
+// 16-bit multiply-add, with b's upper halves cleared so each lane's sum is the one
+// product. The block's samples, levels, volumes and outputs are all 16-bit values.
+inline __m128i mul16(__m128i a, __m128i b)
+{
+    return _mm_madd_epi16(a, _mm_and_si128(b, _mm_set1_epi32(0xFFFF)));
+}
+
+inline __m128i load4(const int* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+inline void add4(int* p, __m128i v)
+{
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_add_epi32(load4(p), v));
+}
+
+template <bool Held, bool Fixed>
+void scaleAndMixPlainWith(int count, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send)
+{
+    const Gains<Held, Fixed> gains{voice};
+    int k = 0;
+    const __m128i heldLevel = _mm_set1_epi32(voice.heldLevel);
+    const __m128i fixedL = _mm_set1_epi32(voice.fixedVolumeL);
+    const __m128i fixedR = _mm_set1_epi32(voice.fixedVolumeR);
+    for (; k + 4 <= count; k += 4)
     {
-        mix.sendL[k] += l;
-        mix.sendR[k] += r;
+        const __m128i level = Held ? heldLevel : load4(voice.levels + k);
+        const __m128i out = _mm_srai_epi32(mul16(load4(voice.samples + k), level), 15);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(outputs + k), out);
+        const __m128i l = _mm_srai_epi32(mul16(out, Fixed ? fixedL : load4(voice.volumeL + k)), 14);
+        const __m128i r = _mm_srai_epi32(mul16(out, Fixed ? fixedR : load4(voice.volumeR + k)), 14);
+        add4(mix.mainL + k, l);
+        add4(mix.mainR + k, r);
+        if (send)
+        {
+            add4(mix.sendL + k, l);
+            add4(mix.sendR + k, r);
+        }
     }
-}
-
-#define AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
-
-AVX2_INLINE __m256i load(const int* p)
-{
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-AVX2_INLINE void store(int* p, __m256i v)
-{
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+    for (; k < count; ++k)
+    {
+        // |sample| <= 2^15 and level < 2^15; |out| <= 2^15 and |volume| <= 2^14.
+        const int out = (voice.samples[k] * gains.level(k)) >> 15;
+        outputs[k] = out;
+        const int l = (out * gains.volumeL(k)) >> 14;
+        const int r = (out * gains.volumeR(k)) >> 14;
+        mix.mainL[k] += l;
+        mix.mainR[k] += r;
+        if (send)
+        {
+            mix.sendL[k] += l;
+            mix.sendR[k] += r;
+        }
+    }
 }
 
 bool startWithAvx2()
@@ -78,50 +118,77 @@ void VoiceKernel::interpolatePlain(const int* window, int count, int position, i
 
 void VoiceKernel::scaleAndMixPlain(int count, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send)
 {
-    for (int k = 0; k < count; ++k)
-        scaleAndMixFrame(k, voice, outputs, mix, send);
+    if (voice.levelHeld)
+        voice.volumesFixed ? scaleAndMixPlainWith<true, true>(count, voice, outputs, mix, send)
+                           : scaleAndMixPlainWith<true, false>(count, voice, outputs, mix, send);
+    else
+        voice.volumesFixed ? scaleAndMixPlainWith<false, true>(count, voice, outputs, mix, send)
+                           : scaleAndMixPlainWith<false, false>(count, voice, outputs, mix, send);
 }
 
+// The AVX2 loops run eight frames at a time, the last group masked: masked lanes
+// neither load nor store.
 __attribute__((target("avx2"))) void VoiceKernel::interpolateAvx2(const int* window, int count, int position,
                                                                   int step, int* out)
 {
-    // Positions stay below 29 * 4096 + 8 steps (< 2^17): no lane overflows.
+    // Positions stay below the run's length times 4096 (< 2^23): no lane overflows.
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i p = _mm256_add_epi32(_mm256_set1_epi32(position), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(step)));
     const __m256i advance = _mm256_set1_epi32(8 * step);
     const __m256i fraction = _mm256_set1_epi32(0xFFF);
-    int k = 0;
-    for (; k + 8 <= count; k += 8)
+    const __m256i zero = _mm256_setzero_si256();
+    for (int k = 0; k < count; k += 8)
     {
+        const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(count - k), lanes);
         const __m256i i = _mm256_srli_epi32(p, 12);
-        const __m256i a = _mm256_i32gather_epi32(window, i, 4);
-        const __m256i b = _mm256_i32gather_epi32(window + 1, i, 4);
+        const __m256i a = _mm256_mask_i32gather_epi32(zero, window, i, mask, 4);
+        const __m256i b = _mm256_mask_i32gather_epi32(zero, window + 1, i, mask, 4);
         const __m256i d = _mm256_mullo_epi32(_mm256_sub_epi32(b, a), _mm256_and_si256(p, fraction));
-        store(out + k, _mm256_add_epi32(a, _mm256_srai_epi32(d, 12)));
+        _mm256_maskstore_epi32(out + k, mask, _mm256_add_epi32(a, _mm256_srai_epi32(d, 12)));
         p = _mm256_add_epi32(p, advance);
     }
-    for (position += k * step; k < count; ++k, position += step)
-        out[k] = interpolateAt(window, position);
 }
 
-__attribute__((target("avx2"))) void VoiceKernel::scaleAndMixAvx2(int count, const VoiceBlock& voice, int* outputs,
-                                                                  MixBlock& mix, bool send)
+namespace
 {
-    int k = 0;
-    for (; k + 8 <= count; k += 8)
+template <bool Held, bool Fixed>
+__attribute__((target("avx2"))) void scaleAndMixAvx2With(int count, const VoiceBlock& voice, int* outputs,
+                                                         MixBlock& mix, bool send)
+{
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i heldLevel = _mm256_set1_epi32(voice.heldLevel);
+    const __m256i fixedL = _mm256_set1_epi32(voice.fixedVolumeL);
+    const __m256i fixedR = _mm256_set1_epi32(voice.fixedVolumeR);
+    for (int k = 0; k < count; k += 8)
     {
-        const __m256i out = _mm256_srai_epi32(_mm256_mullo_epi32(load(voice.samples + k), load(voice.levels + k)), 15);
-        store(outputs + k, out);
-        const __m256i l = _mm256_srai_epi32(_mm256_mullo_epi32(out, load(voice.volumeL + k)), 14);
-        const __m256i r = _mm256_srai_epi32(_mm256_mullo_epi32(out, load(voice.volumeR + k)), 14);
-        store(mix.mainL + k, _mm256_add_epi32(load(mix.mainL + k), l));
-        store(mix.mainR + k, _mm256_add_epi32(load(mix.mainR + k), r));
+        const __m256i mask = _mm256_cmpgt_epi32(_mm256_set1_epi32(count - k), lanes);
+        const __m256i level = Held ? heldLevel : _mm256_maskload_epi32(voice.levels + k, mask);
+        const __m256i volumeL = Fixed ? fixedL : _mm256_maskload_epi32(voice.volumeL + k, mask);
+        const __m256i volumeR = Fixed ? fixedR : _mm256_maskload_epi32(voice.volumeR + k, mask);
+        const __m256i out =
+            _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_maskload_epi32(voice.samples + k, mask), level), 15);
+        _mm256_maskstore_epi32(outputs + k, mask, out);
+        const __m256i l = _mm256_srai_epi32(_mm256_mullo_epi32(out, volumeL), 14);
+        const __m256i r = _mm256_srai_epi32(_mm256_mullo_epi32(out, volumeR), 14);
+        _mm256_maskstore_epi32(mix.mainL + k, mask, _mm256_add_epi32(_mm256_maskload_epi32(mix.mainL + k, mask), l));
+        _mm256_maskstore_epi32(mix.mainR + k, mask, _mm256_add_epi32(_mm256_maskload_epi32(mix.mainR + k, mask), r));
         if (send)
         {
-            store(mix.sendL + k, _mm256_add_epi32(load(mix.sendL + k), l));
-            store(mix.sendR + k, _mm256_add_epi32(load(mix.sendR + k), r));
+            _mm256_maskstore_epi32(mix.sendL + k, mask,
+                                   _mm256_add_epi32(_mm256_maskload_epi32(mix.sendL + k, mask), l));
+            _mm256_maskstore_epi32(mix.sendR + k, mask,
+                                   _mm256_add_epi32(_mm256_maskload_epi32(mix.sendR + k, mask), r));
         }
     }
-    for (; k < count; ++k)
-        scaleAndMixFrame(k, voice, outputs, mix, send);
+}
+} // namespace
+
+void VoiceKernel::scaleAndMixAvx2(int count, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send)
+{
+    if (voice.levelHeld)
+        voice.volumesFixed ? scaleAndMixAvx2With<true, true>(count, voice, outputs, mix, send)
+                           : scaleAndMixAvx2With<true, false>(count, voice, outputs, mix, send);
+    else
+        voice.volumesFixed ? scaleAndMixAvx2With<false, true>(count, voice, outputs, mix, send)
+                           : scaleAndMixAvx2With<false, false>(count, voice, outputs, mix, send);
 }

@@ -3,12 +3,13 @@
 #include "synth/MixBlock.h"
 
 // The two inner loops of a voice's block, in a plain form that runs on any x86-64
-// and an AVX2 form (eight frames at a time) chosen at load time where the
-// processor has it. Both give the same numbers: every product fits in 32 bits and
-// every shift is the arithmetic one of the frame renderer.
+// (SSE2, four frames at a time where it can) and an AVX2 form (eight frames at a
+// time) chosen at load time where the processor has it. Both give the same
+// numbers: every product fits in 32 bits and every shift is the arithmetic one of
+// the frame renderer.
 //
-// interpolate: the window's samples read at position, position + step, ... (20.12
-//   fixed point, all inside the window: the caller stops before a block change).
+// interpolate: the samples read at position, position + step, ... (20.12 fixed
+//   point) from a run of windows (VagBlock: each block's samples after the last).
 // scaleAndMix: out = (sample * level) >> 15 into outputs, then (out * volume) >> 14
 //   per side added to the main sums, and to the reverb send where the voice sends.
 class VoiceKernel

@@ -32,8 +32,9 @@ void Volume::run(int frames, int* volumes)
 {
     if (sweepMode == 0)
     {
+        const int volume = currentVolume; // a local: the stores cannot change it
         for (int k = 0; k < frames; ++k)
-            volumes[k] = currentVolume;
+            volumes[k] = volume;
         return;
     }
     for (int k = 0; k < frames; ++k)
