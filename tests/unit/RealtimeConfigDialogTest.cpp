@@ -363,6 +363,9 @@ protected:
 
     void TearDown() override
     {
+        // A method or buffer-size change restarts the output: stop what it started,
+        // or the next test in this process finds it running.
+        stopAudioOutThread();
         deleteConfigDialog();
         theConfig.setDefaultValue();
         theConfig.updateConfigValue();
