@@ -200,14 +200,16 @@ int Voice::framesUnobserved(int frames, const Watch& watch) const
     int bound = frames;
     int address = currentAddress;
     int repeat = repeatAddress;
+    int flags = VagBlock::getFlag(address);
+    bool written = watch.written(address);
     for (long long change = 1;; ++change)
     {
         const long long distance = change * BlockSpan - position;
         const int k = distance <= 0 ? 0 : static_cast<int>((distance + fastest - 1) / fastest) - 1;
         if (k >= bound) return bound;
 
-        const int flags = VagBlock::getFlag(address);
-        if (watch.written(address)) bound = std::min(bound, std::max(k, 1));
+        // Leaving the block reads its flags, entering the next one its flags and samples.
+        if (written) bound = std::min(bound, std::max(k, 1));
         if (watch.irqAddress >= 0 && (address + 1 == watch.irqAddress || (flags == 7 && watch.forceFlag7)))
             bound = std::min(bound, k + 1);
 
@@ -221,8 +223,10 @@ int Voice::framesUnobserved(int frames, const Watch& watch) const
             address += 2;
         }
         address &= 0xFFFF;
-        if (VagBlock::getFlag(address) & 4) repeat = address;
-        if (watch.written(address)) bound = std::min(bound, std::max(k, 1));
+        flags = VagBlock::getFlag(address);
+        if (flags & 4) repeat = address;
+        written = watch.written(address);
+        if (written) bound = std::min(bound, std::max(k, 1));
         if (address == watch.irqAddress) bound = std::min(bound, k + 1);
     }
 }
