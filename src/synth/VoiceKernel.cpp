@@ -7,12 +7,13 @@
 
 namespace
 {
-inline int interpolateAt(const int* window, int position)
+// Positions are never negative: unsigned, they index without a sign extension.
+inline int interpolateAt(const int* window, unsigned int position)
 {
-    const int i = position >> 12;
-    const int a = window[i];
-    const int b = window[i + 1];
-    return a + (((b - a) * (position & 0xFFF)) >> 12);
+    const int* pair = window + (position >> 12);
+    const int a = pair[0];
+    const int b = pair[1];
+    return a + (((b - a) * static_cast<int>(position & 0xFFF)) >> 12);
 }
 
 // The level and volumes of frame k: the block's one value where it has one.
@@ -112,8 +113,18 @@ bool VoiceKernel::useAvx2(bool wanted)
 
 void VoiceKernel::interpolatePlain(const int* window, int count, int position, int step, int* out)
 {
-    for (int k = 0; k < count; ++k, position += step)
-        out[k] = interpolateAt(window, position);
+    const unsigned int s = static_cast<unsigned int>(step);
+    unsigned int p = static_cast<unsigned int>(position);
+    int k = 0;
+    for (; k + 4 <= count; k += 4, p += 4 * s)
+    {
+        out[k] = interpolateAt(window, p);
+        out[k + 1] = interpolateAt(window, p + s);
+        out[k + 2] = interpolateAt(window, p + 2 * s);
+        out[k + 3] = interpolateAt(window, p + 3 * s);
+    }
+    for (; k < count; ++k, p += s)
+        out[k] = interpolateAt(window, p);
 }
 
 void VoiceKernel::scaleAndMixPlain(int count, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send)
