@@ -480,8 +480,8 @@ int SPU::playBlock(short* out, int frames, int& raised)
     const int n = unobservedFrames(std::min(frames, static_cast<int>(MixBlock::MaxFrames)));
 
     Voice::UpdateNoise(n, block.noise);
-    std::memset(block.mainL, 0, sizeof(int) * n);
-    std::memset(block.mainR, 0, sizeof(int) * n);
+    std::memset(block.dryL, 0, sizeof(int) * n);
+    std::memset(block.dryR, 0, sizeof(int) * n);
     std::memset(block.sendL, 0, sizeof(int) * n);
     std::memset(block.sendR, 0, sizeof(int) * n);
     for (int v = 0; v < VoiceCount; ++v)

@@ -1,15 +1,16 @@
 #pragma once
 
-// The sums of one block of output frames, filled voice by voice: the main pair and
-// the reverb send for each frame, and the noise generator's value for each frame
-// (ticked for the whole block before the first voice runs). The block renderer
+// The sums of one block of output frames, filled voice by voice: for each frame the
+// sources that are not sent to the reverb (dry) and those that are (send; the main
+// sum is the two together), and the noise generator's value for each frame (ticked
+// for the whole block before the first voice runs). The block renderer
 // (SPU::playBlock) owns one; a block is at most MaxFrames frames.
 struct MixBlock
 {
     static const int MaxFrames = 256;
 
-    int mainL[MaxFrames];
-    int mainR[MaxFrames];
+    int dryL[MaxFrames];
+    int dryR[MaxFrames];
     int sendL[MaxFrames];
     int sendR[MaxFrames];
     int noise[MaxFrames];

@@ -337,12 +337,9 @@ void StreamSound::playBlock(int frames, MixBlock& block, unsigned short* soundBu
             continue;
         const int l = (left * volumeL) >> 15;
         const int r = (right * volumeR) >> 15;
-        block.mainL[k] += l;
-        block.mainR[k] += r;
-        if (cdReverbEnabled == 1)
-        {
-            block.sendL[k] += l;
-            block.sendR[k] += r;
-        }
+        int* sums = cdReverbEnabled == 1 ? block.sendL : block.dryL;
+        int* sumsR = cdReverbEnabled == 1 ? block.sendR : block.dryR;
+        sums[k] += l;
+        sumsR[k] += r;
     }
 }

@@ -47,6 +47,8 @@ template <bool Held, bool Fixed>
 void scaleAndMixPlainWith(int count, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send)
 {
     const Gains<Held, Fixed> gains{voice};
+    int* sumsL = send ? mix.sendL : mix.dryL;
+    int* sumsR = send ? mix.sendR : mix.dryR;
     int k = 0;
     const __m128i heldLevel = _mm_set1_epi32(voice.heldLevel);
     const __m128i fixedL = _mm_set1_epi32(voice.fixedVolumeL);
@@ -58,13 +60,8 @@ void scaleAndMixPlainWith(int count, const VoiceBlock& voice, int* outputs, MixB
         _mm_storeu_si128(reinterpret_cast<__m128i*>(outputs + k), out);
         const __m128i l = _mm_srai_epi32(mul16(out, Fixed ? fixedL : load4(voice.volumeL + k)), 14);
         const __m128i r = _mm_srai_epi32(mul16(out, Fixed ? fixedR : load4(voice.volumeR + k)), 14);
-        add4(mix.mainL + k, l);
-        add4(mix.mainR + k, r);
-        if (send)
-        {
-            add4(mix.sendL + k, l);
-            add4(mix.sendR + k, r);
-        }
+        add4(sumsL + k, l);
+        add4(sumsR + k, r);
     }
     for (; k < count; ++k)
     {
@@ -73,13 +70,8 @@ void scaleAndMixPlainWith(int count, const VoiceBlock& voice, int* outputs, MixB
         outputs[k] = out;
         const int l = (out * gains.volumeL(k)) >> 14;
         const int r = (out * gains.volumeR(k)) >> 14;
-        mix.mainL[k] += l;
-        mix.mainR[k] += r;
-        if (send)
-        {
-            mix.sendL[k] += l;
-            mix.sendR[k] += r;
-        }
+        sumsL[k] += l;
+        sumsR[k] += r;
     }
 }
 
@@ -166,6 +158,8 @@ template <bool Held, bool Fixed>
 __attribute__((target("avx2"))) void scaleAndMixAvx2With(int count, const VoiceBlock& voice, int* outputs,
                                                          MixBlock& mix, bool send)
 {
+    int* sumsL = send ? mix.sendL : mix.dryL;
+    int* sumsR = send ? mix.sendR : mix.dryR;
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i heldLevel = _mm256_set1_epi32(voice.heldLevel);
     const __m256i fixedL = _mm256_set1_epi32(voice.fixedVolumeL);
@@ -181,15 +175,8 @@ __attribute__((target("avx2"))) void scaleAndMixAvx2With(int count, const VoiceB
         _mm256_maskstore_epi32(outputs + k, mask, out);
         const __m256i l = _mm256_srai_epi32(_mm256_mullo_epi32(out, volumeL), 14);
         const __m256i r = _mm256_srai_epi32(_mm256_mullo_epi32(out, volumeR), 14);
-        _mm256_maskstore_epi32(mix.mainL + k, mask, _mm256_add_epi32(_mm256_maskload_epi32(mix.mainL + k, mask), l));
-        _mm256_maskstore_epi32(mix.mainR + k, mask, _mm256_add_epi32(_mm256_maskload_epi32(mix.mainR + k, mask), r));
-        if (send)
-        {
-            _mm256_maskstore_epi32(mix.sendL + k, mask,
-                                   _mm256_add_epi32(_mm256_maskload_epi32(mix.sendL + k, mask), l));
-            _mm256_maskstore_epi32(mix.sendR + k, mask,
-                                   _mm256_add_epi32(_mm256_maskload_epi32(mix.sendR + k, mask), r));
-        }
+        _mm256_maskstore_epi32(sumsL + k, mask, _mm256_add_epi32(_mm256_maskload_epi32(sumsL + k, mask), l));
+        _mm256_maskstore_epi32(sumsR + k, mask, _mm256_add_epi32(_mm256_maskload_epi32(sumsR + k, mask), r));
     }
 }
 } // namespace

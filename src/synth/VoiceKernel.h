@@ -11,7 +11,8 @@
 // interpolate: the samples read at position, position + step, ... (20.12 fixed
 //   point) from a run of windows (VagBlock: each block's samples after the last).
 // scaleAndMix: out = (sample * level) >> 15 into outputs, then (out * volume) >> 14
-//   per side added to the main sums, and to the reverb send where the voice sends.
+//   per side added to the block's dry sums, or to its reverb send where the voice
+//   sends.
 class VoiceKernel
 {
   public:
