@@ -22,7 +22,9 @@ struct MixBlock
 struct VoiceBlock
 {
     // The voice's windows through the block, one after the other (each block it
-    // enters adds 28 samples): at most one block change per MaxStep / 4096 samples.
+    // enters adds its 28 samples). A step is under 4 samples, so a block of frames
+    // steps over fewer than 4 * MaxFrames samples and enters at most
+    // 4 * MaxFrames / 28 + 1 blocks.
     static const int RunLength = 29 + 28 * (MixBlock::MaxFrames * 4 / 28 + 2);
 
     int run[RunLength];

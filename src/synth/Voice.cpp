@@ -289,7 +289,8 @@ bool Voice::enterNextBlock(int step)
 // run of windows, then all samples are read from the run in one pass.
 int Voice::readSamples(int frames, const int* modulator, VoiceBlock& scratch, bool& stopped)
 {
-    if (modulated() || !decoder.canRun()) return readSamplesWindowByWindow(frames, modulator, scratch.samples, stopped);
+    if (modulated() || !decoder.canRun())
+        return readSamplesWindowByWindow(frames, modulator, scratch.samples, stopped);
 
     stopped = false;
     const int step = stepFor(0);
@@ -325,14 +326,13 @@ int Voice::readSamplesWindowByWindow(int frames, const int* modulator, int* samp
     while (k < frames)
     {
         const int step = stepAt(modulator, k);
+        samples[k++] = decoder.getPulse(position);
         if (position + step <= LastPosition)
         {
-            samples[k++] = decoder.getPulse(position);
             position += step;
             countHits(1);
             continue;
         }
-        samples[k++] = decoder.getPulse(position);
         stopped = enterNextBlock(step);
         decoder.setVagBlock(currentAddress, false);
         countHits(1);
@@ -369,6 +369,13 @@ void Voice::walkSilent(int from, int frames, const int* modulator)
 
 namespace
 {
+// One shift of the noise generator's 32-bit register.
+unsigned int shiftedNoise(unsigned int state)
+{
+    const unsigned int feedback = ((state >> 31) ^ (state >> 21) ^ (state >> 1) ^ state) & 1;
+    return (state << 1) | feedback;
+}
+
 // The 20-bit counter (count * 2) bit-reversed: swap halves, bytes, nibbles, pairs
 // and bits of the 32-bit word, then drop the 12 bits that came from above bit 19.
 unsigned int reversedNoiseCount(int count)
@@ -386,11 +393,7 @@ unsigned int reversedNoiseCount(int count)
 void Voice::UpdateNoise()
 {
     if (static_cast<int>(reversedNoiseCount(NoiseCount)) < NoiseClock)
-    {
-        const unsigned int state = static_cast<unsigned int>(NoiseState);
-        const unsigned int feedback = ((state >> 31) ^ (state >> 21) ^ (state >> 1) ^ state) & 1;
-        NoiseState = static_cast<int>((state << 1) | feedback);
-    }
+        NoiseState = static_cast<int>(shiftedNoise(static_cast<unsigned int>(NoiseState)));
     NoiseCount = static_cast<int>(static_cast<unsigned int>(NoiseCount) + 1);
 }
 
@@ -404,11 +407,7 @@ void Voice::UpdateNoise(int frames, int* values)
     unsigned int state = static_cast<unsigned int>(NoiseState);
     for (int k = 0; k < frames; ++k)
     {
-        if (static_cast<int>(reversed) < NoiseClock)
-        {
-            const unsigned int feedback = ((state >> 31) ^ (state >> 21) ^ (state >> 1) ^ state) & 1;
-            state = (state << 1) | feedback;
-        }
+        if (static_cast<int>(reversed) < NoiseClock) state = shiftedNoise(state);
         values[k] = static_cast<short>(state >> 16);
         const unsigned int zeros = ~count & 0x7FFFF;
         if (zeros == 0)
