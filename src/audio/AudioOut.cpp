@@ -277,7 +277,7 @@ unsigned long AudioOut::playSounds(short* buffer, unsigned long frames)
     {
         const unsigned long left = frames - done;
         const int ask = left < static_cast<unsigned long>(MixBlock::MaxFrames) ? static_cast<int>(left)
-                                                                                : MixBlock::MaxFrames;
+                                                                               : MixBlock::MaxFrames;
         int raised = 0;
         done += static_cast<unsigned long>(theSPU.playBlock(buffer + 2 * done, ask, raised));
 

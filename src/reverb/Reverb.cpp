@@ -265,10 +265,10 @@ void Reverb::doReverbBraskTolvin(int& left, int& right)
     const int newCrossR = add32(fmul(crossR, R[2]), fmul(readTap(19), K1));
 
     // The comb sums reach 2^17, so accL (*) R8 below can pass 32 bits and wraps.
-    const int accL = fmul(readTap(12), R[3]) + fmul(readTap(14), R[4]) +
-                     fmul(readTap(20), R[5]) + fmul(readTap(22), R[6]);
-    const int accR = fmul(readTap(13), R[3]) + fmul(readTap(15), R[4]) +
-                     fmul(readTap(21), R[5]) + fmul(readTap(23), R[6]);
+    const int accL =
+        fmul(readTap(12), R[3]) + fmul(readTap(14), R[4]) + fmul(readTap(20), R[5]) + fmul(readTap(22), R[6]);
+    const int accR =
+        fmul(readTap(13), R[3]) + fmul(readTap(15), R[4]) + fmul(readTap(21), R[5]) + fmul(readTap(23), R[6]);
 
     const int a0 = readTap(TapA0);
     const int a1 = readTap(TapA1);

@@ -58,7 +58,8 @@ void Mixer::mixBlock(int frames, const MixBlock& block, short* out)
             for (int k = 0; k < frames; ++k)
             {
                 out[2 * k] = clamp16((static_cast<int64_t>(block.dryL[k] + block.sendL[k]) * volumeL) >> 14);
-                out[2 * k + 1] = clamp16((static_cast<int64_t>(block.dryR[k] + block.sendR[k]) * volumeR) >> 14);
+                out[2 * k + 1] =
+                    clamp16((static_cast<int64_t>(block.dryR[k] + block.sendR[k]) * volumeR) >> 14);
             }
         else
             for (int k = 0; k < frames; ++k)
@@ -66,8 +67,10 @@ void Mixer::mixBlock(int frames, const MixBlock& block, short* out)
                 int returnL = block.sendL[k];
                 int returnR = block.sendR[k];
                 reverb.doReverb(returnL, returnR);
-                const int64_t sumL = (block.dryL[k] + block.sendL[k]) + ((static_cast<int64_t>(returnL) * reverbVolumeL) >> 15);
-                const int64_t sumR = (block.dryR[k] + block.sendR[k]) + ((static_cast<int64_t>(returnR) * reverbVolumeR) >> 15);
+                const int64_t sumL = (block.dryL[k] + block.sendL[k]) +
+                                     ((static_cast<int64_t>(returnL) * reverbVolumeL) >> 15);
+                const int64_t sumR = (block.dryR[k] + block.sendR[k]) +
+                                     ((static_cast<int64_t>(returnR) * reverbVolumeR) >> 15);
                 out[2 * k] = clamp16((sumL * volumeL) >> 14);
                 out[2 * k + 1] = clamp16((sumR * volumeR) >> 14);
             }

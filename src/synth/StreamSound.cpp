@@ -288,8 +288,7 @@ bool StreamSound::repeatDue() const
 
 bool StreamSound::nextFrame(int& left, int& right, unsigned short* soundBuffer)
 {
-    if (repeatDue())
-        repeatTail();
+    if (repeatDue()) repeatTail();
 
     left = 0;
     right = 0;
@@ -299,8 +298,7 @@ bool StreamSound::nextFrame(int& left, int& right, unsigned short* soundBuffer)
         left = ring[read];
         right = ring[read + 1];
         read += 2;
-        if (read >= size)
-            read = 0;
+        if (read >= size) read = 0;
     }
     // CD capture areas: left at words 0..511, right at 512..1023. Not a transfer:
     // no cache invalidation, no IRQ check.
@@ -333,8 +331,7 @@ void StreamSound::playBlock(int frames, MixBlock& block, unsigned short* soundBu
             return;
         }
         int left, right;
-        if (!nextFrame(left, right, soundBuffer))
-            continue;
+        if (!nextFrame(left, right, soundBuffer)) continue;
         const int l = (left * volumeL) >> 15;
         const int r = (right * volumeR) >> 15;
         int* sums = cdReverbEnabled == 1 ? block.sendL : block.dryL;

@@ -83,7 +83,10 @@ class VagBlock
     // Whether the window is the decoder's own (a cache entry's is not run through).
     bool canRun() const { return window == ownWindow; }
     void beginRun(int* run) const;
-    void appendBlock(int unitAddress, int* lastWindow) { decodeOrReuse(unitAddress, lastWindow + WindowSize); }
+    void appendBlock(int unitAddress, int* lastWindow)
+    {
+        decodeOrReuse(unitAddress, lastWindow + WindowSize);
+    }
     void endRun(const int* lastWindow, int nextPulseAfter);
 
   protected:

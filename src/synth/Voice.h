@@ -24,29 +24,29 @@ class Mixer;
 class Voice
 {
 public:
-    // Positions: 28 samples a block in 20.12 fixed point; a step above LastPosition
-    // enters the next block. Steps are at most MaxStep (just under 4 samples).
-    static const int BlockSpan = 28 << 12;
-    static const int LastPosition = BlockSpan - 1;
-    static const int MaxStep = 0x3FFF;
+  // Positions: 28 samples a block in 20.12 fixed point; a step above LastPosition
+  // enters the next block. Steps are at most MaxStep (just under 4 samples).
+  static const int BlockSpan = 28 << 12;
+  static const int LastPosition = BlockSpan - 1;
+  static const int MaxStep = 0x3FFF;
 
-    // What the frames of a block may observe of a voice: the IRQ address while an
-    // interrupt is armed (-1: none armed), the flag-7 switch, and the sound RAM the
-    // SPU writes during the block (the CD capture words below capturedWords, the
-    // reverb's work area from reverbWord on).
-    struct Watch
-    {
-        int irqAddress;
-        bool forceFlag7;
-        int capturedWords;
-        int reverbWord;
+  // What the frames of a block may observe of a voice: the IRQ address while an
+  // interrupt is armed (-1: none armed), the flag-7 switch, and the sound RAM the
+  // SPU writes during the block (the CD capture words below capturedWords, the
+  // reverb's work area from reverbWord on).
+  struct Watch
+  {
+      int irqAddress;
+      bool forceFlag7;
+      int capturedWords;
+      int reverbWord;
 
-        bool written(int unitAddress) const
-        {
-            const int first = (unitAddress & 0xFFFE) * 4;
-            return first < capturedWords || first + 8 > reverbWord;
-        }
-    };
+      bool written(int unitAddress) const
+      {
+          const int first = (unitAddress & 0xFFFE) * 4;
+          return first < capturedWords || first + 8 > reverbWord;
+      }
+  };
 
     static int ConfigFinetune;
     static int ConfigFinetuneRate;
@@ -96,8 +96,8 @@ public:
     // Plays `frames` frames into the block's sums. modulator: the previous voice's
     // outputs of the same frames; outputs receives this voice's, for all frames
     // when `modulates` (the next voice reads them), else for those it sounds in.
-    void playBlock(int frames, const int* noise, const int* modulator, int* outputs, bool modulates, MixBlock& mix,
-                   VoiceBlock& scratch);
+    void playBlock(int frames, const int* noise, const int* modulator, int* outputs, bool modulates,
+                   MixBlock& mix, VoiceBlock& scratch);
 
     static void setSpuIRQAddress(unsigned short value) { SpuIRQAddress = value; }
     static int getSpuIRQCount() { return SpuIRQCount; }
@@ -121,24 +121,24 @@ public:
     const Volume& getVolumeR() const { return volumeR; }
 
 protected:
-    bool modulated() const { return fmMode != 0 && prevVoice != nullptr; }
-    // The step of one sample, given the previous voice's output of the same frame.
-    int stepFor(int modulatorOutput) const;
-    int stepAt(const int* modulator, int k) const { return stepFor(modulated() ? modulator[k] : 0); }
-    // The block loops of playBlock: samples read while sounding (stops after the
-    // sample whose loop end silences the voice), and the walk of a silent voice.
-    int readSamples(int frames, const int* modulator, VoiceBlock& scratch, bool& stopped);
-    int readSamplesWindowByWindow(int frames, const int* modulator, int* samples, bool& stopped);
-    // The sample whose step enters the next block: true when its loop end silenced
-    // the voice.
-    bool enterNextBlock(int step);
-    void walkSilent(int from, int frames, const int* modulator);
-    void countHits(int samples)
-    {
-        if (currentAddress != SpuIRQAddress) return;
-        SpuIRQCount += samples;
-        irqHit = true;
-    }
+  bool modulated() const { return fmMode != 0 && prevVoice != nullptr; }
+  // The step of one sample, given the previous voice's output of the same frame.
+  int stepFor(int modulatorOutput) const;
+  int stepAt(const int* modulator, int k) const { return stepFor(modulated() ? modulator[k] : 0); }
+  // The block loops of playBlock: samples read while sounding (stops after the
+  // sample whose loop end silences the voice), and the walk of a silent voice.
+  int readSamples(int frames, const int* modulator, VoiceBlock& scratch, bool& stopped);
+  int readSamplesWindowByWindow(int frames, const int* modulator, int* samples, bool& stopped);
+  // The sample whose step enters the next block: true when its loop end silenced
+  // the voice.
+  bool enterNextBlock(int step);
+  void walkSilent(int from, int frames, const int* modulator);
+  void countHits(int samples)
+  {
+      if (currentAddress != SpuIRQAddress) return;
+      SpuIRQCount += samples;
+      irqHit = true;
+  }
 
     bool irqHit;
     VagBlock decoder;

@@ -136,7 +136,8 @@ __attribute__((target("avx2"))) void VoiceKernel::interpolateAvx2(const int* win
 {
     // Positions stay below the run's length times 4096 (< 2^23): no lane overflows.
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i p = _mm256_add_epi32(_mm256_set1_epi32(position), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(step)));
+    __m256i p =
+        _mm256_add_epi32(_mm256_set1_epi32(position), _mm256_mullo_epi32(lanes, _mm256_set1_epi32(step)));
     const __m256i advance = _mm256_set1_epi32(8 * step);
     const __m256i fraction = _mm256_set1_epi32(0xFFF);
     const __m256i zero = _mm256_setzero_si256();

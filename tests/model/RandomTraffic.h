@@ -193,7 +193,8 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events, uint16_
         case 11:
             // IRQ address near a played block, interrupts on or off, noise rate.
             cmp.write(0x1F801DA4, static_cast<uint16_t>(areas[pick(5)] + pick(64)));
-            cmp.write(0x1F801DAA, static_cast<uint16_t>((rng() & 0x3F00) | (pick(4) ? 0x40 : 0) | controlBits));
+            cmp.write(0x1F801DAA,
+                      static_cast<uint16_t>((rng() & 0x3F00) | (pick(4) ? 0x40 : 0) | controlBits));
             break;
         case 12:
             // A transfer over sample data: changes blocks that voices play (and their cache entries).

@@ -38,13 +38,14 @@ std::vector<long> snapshot()
     for (int k = 0; k < SPU::VoiceCount; ++k)
     {
         const Voice& v = theSPU.getVoice(k);
-        s.insert(s.end(), {v.getPosition(), v.getCurrentAddress(), v.getRepeatAddress(), v.getCurrentADSRVolume(),
-                           v.getEnvelope().getPhase(), v.getCurrentOutX(), v.getChannelActive(),
-                           v.getVolumeL().getCurrentVolume(), v.getVolumeR().getCurrentVolume()});
+        s.insert(s.end(),
+                 {v.getPosition(), v.getCurrentAddress(), v.getRepeatAddress(), v.getCurrentADSRVolume(),
+                  v.getEnvelope().getPhase(), v.getCurrentOutX(), v.getChannelActive(),
+                  v.getVolumeL().getCurrentVolume(), v.getVolumeR().getCurrentVolume()});
     }
     s.insert(s.end(), {Voice::NoiseState, Voice::NoiseCount, theSPU.getIRQFlag(),
-                       theSPU.getMixer().getReverb().getCurrentAddress(), static_cast<long>(theSPU.getCurrentTickCount()),
-                       spu_test::callbackCount()});
+                       theSPU.getMixer().getReverb().getCurrentAddress(),
+                       static_cast<long>(theSPU.getCurrentTickCount()), spu_test::callbackCount()});
     s.insert(s.end(), spu_test::callbackTicks().begin(), spu_test::callbackTicks().end());
     return s;
 }
@@ -80,7 +81,8 @@ struct Recorder : FrameOrderSpu
     void render(int16_t* samples, int frames) override
     {
         FrameOrderSpu::render(samples, frames);
-        ops.push_back({Op::Render, 0, 0, {}, std::vector<int16_t>(samples, samples + 2 * frames), snapshot()});
+        ops.push_back(
+            {Op::Render, 0, 0, {}, std::vector<int16_t>(samples, samples + 2 * frames), snapshot()});
     }
     std::vector<Op> ops;
 };
@@ -174,13 +176,14 @@ std::string replay(const Setting& setting, const std::vector<Op>& ops, uint32_t 
             if (got[i] != op.frames[i])
             {
                 std::ostringstream s;
-                s << "frame " << frame + i / 2 << (i % 2 ? " right" : " left") << ": blocks " << got[i] << ", frames "
-                  << op.frames[i];
+                s << "frame " << frame + i / 2 << (i % 2 ? " right" : " left") << ": blocks " << got[i]
+                  << ", frames " << op.frames[i];
                 return s.str();
             }
         frame += frames;
         const std::vector<long> state = snapshot();
-        if (state.size() != op.after.size()) return "after frame " + std::to_string(frame) + ": not the same callbacks";
+        if (state.size() != op.after.size())
+            return "after frame " + std::to_string(frame) + ": not the same callbacks";
         for (size_t i = 0; i < state.size(); ++i)
             if (state[i] != op.after[i])
             {
@@ -223,7 +226,8 @@ INSTANTIATE_TEST_SUITE_P(Settings, BlockRenderTest,
                                            Setting{"LongFlag7Finetune", 3000, false, true, 360, true},
                                            Setting{"LongPlainKernel", 3000, false, false, 0, false},
                                            Setting{"ReverbPlainKernel", 600, true, true, -17, false}),
-                         [](const ::testing::TestParamInfo<Setting>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Setting>& info)
+                         { return std::string(info.param.name); });
 
 // One recording replayed with pieces of many bounds: short ones, those around a
 // block of 28 samples and the renderer's block of 256 frames, and long ones.
