@@ -193,6 +193,19 @@ int Voice::framesUnobserved(int frames, const Watch& watch) const
     const int fastest = modulated() ? MaxStep : stepFor(0);
     if (fastest == 0) return frames;
 
+    // The voice moves on by one block or jumps back to its repeat address (a block
+    // it entered, or the one it was given), so within `changes` block changes it
+    // stays between the lower of the two and the higher plus 2 * changes. Where
+    // nothing in that span can be observed, there is nothing to follow. (A span
+    // that would wrap past the end of sound RAM ends above any reverbWord.)
+    const int changes = static_cast<int>((position + static_cast<long long>(fastest) * frames) / BlockSpan) + 1;
+    const int lowest = std::min(currentAddress, repeatAddress & 0xFFFE);
+    const int highest = std::max(currentAddress, repeatAddress) + 2 * changes;
+    const bool irqOutside = watch.irqAddress < lowest || watch.irqAddress > highest + 1;
+    if (lowest * 4 >= watch.capturedWords && highest * 4 + 8 <= watch.reverbWord &&
+        (watch.irqAddress < 0 || (irqOutside && !watch.forceFlag7)))
+        return frames;
+
     // Follow the blocks the voice enters, as moveNextVagPosition and
     // processVagHeader will, at the earliest sample each change can come (exactly
     // then without modulation). Only blocks nobody writes are followed past frame 0,

@@ -33,7 +33,7 @@ public:
   // What the frames of a block may observe of a voice: the IRQ address while an
   // interrupt is armed (-1: none armed), the flag-7 switch, and the sound RAM the
   // SPU writes during the block (the CD capture words below capturedWords, the
-  // reverb's work area from reverbWord on).
+  // reverb's work area from reverbWord on, at most the end of sound RAM).
   struct Watch
   {
       int irqAddress;
