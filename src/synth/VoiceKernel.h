@@ -34,7 +34,6 @@ class VoiceKernel
     // whether AVX2 is in use. The library starts with the best the processor has,
     // or the plain form when the environment sets TALVANE_KERNEL=plain.
     static bool useAvx2(bool wanted);
-    static bool usingAvx2() { return interpolateKernel != interpolatePlain; }
 
     static void interpolatePlain(const int* window, int count, int position, int step, int* out);
     static void scaleAndMixPlain(int count, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send);
