@@ -3,7 +3,7 @@
 #include "audio/AudioDeviceOss.h"
 #include "audio/AudioDeviceSdl.h"
 #include "audio/Clock.h"
-#include "plugin/Globals.h"
+#include "spu/SPU.h"
 
 #include <cstdint>
 #include <cstring>
@@ -49,7 +49,7 @@ const long MaxFramesPerCall = 8192;
 } // namespace
 
 AudioOut::AudioOut()
-    : device(nullptr), clock(&Clock::wall()), playing(false), executeSPUIRQ(nullptr), spuIRQCount(0),
+    : device(nullptr), source(nullptr), clock(&Clock::wall()), playing(false), executeSPUIRQ(nullptr), spuIRQCount(0),
       waitCPUAction(false), writePosition(0), pendingCycles(0)
 {
 }
@@ -279,7 +279,13 @@ unsigned long AudioOut::playSounds(short* buffer, unsigned long frames)
         const int ask = left < static_cast<unsigned long>(MixBlock::MaxFrames) ? static_cast<int>(left)
                                                                                : MixBlock::MaxFrames;
         int raised = 0;
-        done += static_cast<unsigned long>(theSPU.playBlock(buffer + 2 * done, ask, raised));
+        if (source == nullptr)
+        {
+            std::memset(buffer + 2 * done, 0, static_cast<size_t>(ask) * 4);
+            done += static_cast<unsigned long>(ask);
+            continue;
+        }
+        done += static_cast<unsigned long>(source->playBlock(buffer + 2 * done, ask, raised));
 
         // The block ends with the frame that raised an interrupt, if one did.
         spuIRQCount += raised;

@@ -2,6 +2,7 @@
 
 class AudioDevice;
 class Clock;
+class SPU;
 
 // The output engine: turns emulated time (CPU cycles at 33 868 800 Hz, 768 per
 // output frame) into frames rendered into the device's ring, keeping about half the
@@ -10,10 +11,12 @@ class Clock;
 // ConfigSPUIRQWaitCPUAction on it then holds the paced output until the host
 // touches a register or DMA (CPUaction).
 //
-// Time comes from a Clock: the wall clock unless a test hands the engine a virtual
-// one (setClock) to drive it through time of its own.
+// Frames come from the SPU it is given (setFrameSource); without one it renders
+// silence. Time comes from a Clock: the wall clock unless a test hands the engine a
+// virtual one (setClock) to drive it through time of its own.
 //
-// One instance, theAudioOut. Every operation runs inside the critical section.
+// The plugin's instance is theAudioOut, fed by theSPU. Every operation runs inside
+// the critical section.
 class AudioOut
 {
 public:
@@ -35,6 +38,7 @@ public:
     void async(unsigned long cycles, long minSamples);
     unsigned long playSounds(short* buffer, unsigned long frames);
 
+    void setFrameSource(SPU& spu) { source = &spu; }
     // The clock of updateBuffer and of the "Wait" sleep; the wall clock by default.
     void setClock(Clock& time) { clock = &time; }
     void setexecuteSPUIRQ(void (*callback)(void)) { executeSPUIRQ = callback; }
@@ -57,6 +61,7 @@ private:
     void writeSilence(int frames);
 
     AudioDevice* device;
+    SPU* source;
     Clock* clock;
     bool playing;
     void (*executeSPUIRQ)(void);

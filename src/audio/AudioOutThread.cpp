@@ -1,8 +1,8 @@
 #include "audio/AudioOutThread.h"
 
+#include "audio/AudioOut.h"
 #include "audio/CriticalSection.h"
 #include "audio/HostSignalBlock.h"
-#include "plugin/Globals.h"
 
 #include <atomic>
 #include <cerrno>
@@ -37,8 +37,26 @@ bool sigalrmHandlerInstalled = false;
 // is deleted, or one the host raises later, then finds the handler idle.
 std::atomic<bool> timerPacing(false);
 
-pthread_t hRealtimeConfigThread;
-bool realtimeConfigThreadCreated = false;
+int noMethodGiven()
+{
+    return MethodThread;
+}
+
+// Until the plugin hands over its own: no engine, the "Thread" method, no window.
+AudioOutPacing pacing = {nullptr, noMethodGiven, nullptr, nullptr};
+
+// Every pacing step renders through this; a pacing without an engine renders nothing.
+void updateEngine()
+{
+    if (pacing.engine != nullptr)
+        pacing.engine->updateBuffer();
+}
+
+void stopEngine()
+{
+    if (pacing.engine != nullptr)
+        pacing.engine->stop();
+}
 
 // The method whose pacing runs (MethodNone while the engine is stopped), so that
 // stop undoes what start did even if the configuration changed meanwhile, and a
@@ -58,7 +76,7 @@ void* AudioOutThreadMain_Thread(void*)
         if (nanosleep(&delay, &remainder) != 0)
             nanosleep(&remainder, nullptr);
         enterCS();
-        theAudioOut.updateBuffer();
+        updateEngine();
         leaveCS();
     }
     return nullptr;
@@ -105,7 +123,7 @@ void onAudioOutTimer(int)
     }
     const int savedErrno = errno;
     enterCS();
-    theAudioOut.updateBuffer();
+    updateEngine();
     leaveCS();
     errno = savedErrno;
 }
@@ -116,7 +134,7 @@ void renderOwedTick()
     if (!timerPacing)
         return;
     enterCS();
-    theAudioOut.updateBuffer();
+    updateEngine();
     leaveCS();
 }
 
@@ -160,7 +178,7 @@ void stopAudioOutThread_Timer()
     if (timerCreated && timer_delete(m_hTimer) != 0)
         perror("timer_delete(m_hTimer)");
     timerCreated = false;
-    theAudioOut.stop();
+    stopEngine();
     leaveCS();
 }
 
@@ -175,50 +193,36 @@ struct RestoreSigalrm
     }
 } restoreSigalrm;
 
-void* RealtimeConfigWindowThread(void*)
-{
-    pthread_setname_np(pthread_self(), "spu-realtime");
-    theConfig.showRealtimeConfigDialog();
-    return nullptr;
-}
-
-void startRealtimeConfigWindow()
-{
-    if (theConfig.getConfigShowRealtimeConfigWindow() == 0)
-        return;
-    // The base class clears the window's two state flags.
-    theConfig.Config::showRealtimeConfigDialog();
-    const HostSignalBlock block;
-    realtimeConfigThreadCreated = pthread_create(&hRealtimeConfigThread, nullptr, RealtimeConfigWindowThread, nullptr) == 0;
-}
-
-void stopRealtimeConfigWindow()
-{
-    if (!realtimeConfigThreadCreated)
-        return;
-    theConfig.destroyRealtimeConfigDialog();
-    pthread_join(hRealtimeConfigThread, nullptr);
-    realtimeConfigThreadCreated = false;
-}
 } // namespace
+
+void setAudioOutPacing(const AudioOutPacing& given)
+{
+    pacing = given;
+    if (pacing.audioOutMethod == nullptr)
+        pacing.audioOutMethod = noMethodGiven;
+}
 
 void startAudioOut()
 {
     if (audioOutOpen)
         return;
     audioOutOpen = true;
-    theAudioOut.init();
+    if (pacing.engine != nullptr)
+        pacing.engine->init();
     startAudioOutThread();
-    startRealtimeConfigWindow();
+    if (pacing.openRealtimeWindow != nullptr)
+        pacing.openRealtimeWindow();
 }
 
 void stopAudioOut()
 {
     if (!audioOutOpen)
         return;
-    stopRealtimeConfigWindow();
+    if (pacing.closeRealtimeWindow != nullptr)
+        pacing.closeRealtimeWindow();
     stopAudioOutThread();
-    theAudioOut.close();
+    if (pacing.engine != nullptr)
+        pacing.engine->close();
     audioOutOpen = false;
 }
 
@@ -226,8 +230,9 @@ void startAudioOutThread()
 {
     if (runningMethod != MethodNone)
         return;
-    theAudioOut.start();
-    const int method = theConfig.getConfigAudioOutMethod();
+    if (pacing.engine != nullptr)
+        pacing.engine->start();
+    const int method = pacing.audioOutMethod();
     if (method == MethodThread)
         startAudioOutThread_Thread();
     else if (method == MethodTimer)
@@ -248,11 +253,11 @@ void stopAudioOutThread()
         // SPUreadRegister ("UpdateBeforeRegisterAccess") while the device's ring
         // is freed. Callers leave the section around a "Thread" stop.
         enterCS();
-        theAudioOut.stop();
+        stopEngine();
         leaveCS();
     }
     else
-        theAudioOut.stop(); // the real-time window calls this one inside the section
+        stopEngine(); // the real-time window calls this one inside the section
     runningMethod = MethodNone;
 }
 

@@ -8,6 +8,22 @@
 // the real-time window. startAudioOutThread / stopAudioOutThread start and stop the
 // engine and its pacing alone (the real-time window cycles them to apply changes);
 // they read the method from the configuration each time.
+
+class AudioOut;
+
+// What the pacing works on, handed over by the plugin when it loads: the engine it
+// paces, the configured audio-out method (asked at every start, since the
+// real-time window may change it), and the real-time window's thread, which
+// startAudioOut opens and stopAudioOut closes (either may be null).
+struct AudioOutPacing
+{
+    AudioOut* engine;
+    int (*audioOutMethod)();
+    void (*openRealtimeWindow)();
+    void (*closeRealtimeWindow)();
+};
+void setAudioOutPacing(const AudioOutPacing& pacing);
+
 void startAudioOut();
 void stopAudioOut();
 void startAudioOutThread();

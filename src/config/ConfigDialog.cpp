@@ -2,8 +2,7 @@
 
 #include "config/ConfigLinux.h"
 #include "config/FramedGroup.h"
-#include "config/RealtimeConfigDialog.h"
-#include "record/RecordDialog.h"
+#include "config/RecordDialog.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -293,14 +292,14 @@ void buildConfigDialog(Fl_Callback* callback)
     menu_pflAudioDevice[3].activate();
 }
 
-int makeConfigDialog(Fl_Callback* callback)
+int makeConfigDialog(Fl_Callback* callback, RealtimeSetUp setUpRealtime)
 {
     buildConfigDialog(callback);
-    const bool realtime = callback == RealtimeConfigDialogProc;
+    const bool realtime = setUpRealtime != nullptr;
     if (realtime)
     {
         realtimeLoopRunning = true;
-        if (!setUpRealtimeConfigDialog())
+        if (!setUpRealtime())
         {
             realtimeLoopRunning = false;
             deleteConfigDialog();
@@ -328,7 +327,7 @@ int makeConfigDialog(Fl_Callback* callback)
 void ConfigDialogProc(Fl_Widget* widget, void*)
 {
     if (widget == pflRecOption)
-        makeRecordDialog();
+        makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
     else if (widget == pflDefault)
     {
         ConfigLinux::thisConfig->setDefaultValue();

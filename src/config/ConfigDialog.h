@@ -44,10 +44,15 @@ void lockDialogs();
 // close request set before the call. Safe from any thread.
 void wakeRealtimeConfigDialog();
 
-// Builds and shows the window with the given callback on every widget, loads it
-// from ConfigLinux::thisConfig and runs the event loop until no window is shown.
-// Returns dialogResult. The display must be open (openDialogDisplay).
-int makeConfigDialog(Fl_Callback* callback);
+// Builds and shows the window with the given callback on every widget and runs the
+// event loop until no window is shown. Returns dialogResult. The display must be
+// open (openDialogDisplay). The mode is the set-up: without one, the modal dialog
+// loads its values from ConfigLinux::thisConfig; with one, the window is the
+// real-time window, which that set-up loads (it returns false when the window must
+// not be shown) and which closes when ConfigLinux::thisConfig->bRealtimeDialogClose
+// is raised.
+typedef bool (*RealtimeSetUp)();
+int makeConfigDialog(Fl_Callback* callback, RealtimeSetUp setUpRealtime = nullptr);
 // Steps of makeConfigDialog before the values are loaded: creates the window and
 // its widgets without showing them.
 void buildConfigDialog(Fl_Callback* callback);

@@ -69,7 +69,7 @@ int ConfigLinux::showRealtimeConfigDialog()
         thisConfig = this;
         setRecordQuestion(askYesNo);
         setRecordAlert(alertUser);
-        result = makeConfigDialog(RealtimeConfigDialogProc);
+        result = makeConfigDialog(RealtimeConfigDialogProc, setUpRealtimeConfigDialog);
     }
     Fl::unlock();
     return result;

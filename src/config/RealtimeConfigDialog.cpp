@@ -2,11 +2,10 @@
 
 #include "audio/AudioOutThread.h"
 #include "audio/CriticalSection.h"
+#include "audio/HostSignalBlock.h"
 #include "config/ConfigDialog.h"
 #include "config/ConfigLinux.h"
-#include "plugin/Globals.h"
-#include "record/RecordControl.h"
-#include "record/RecordDialog.h"
+#include "config/RecordDialog.h"
 
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Choice.H>
@@ -15,8 +14,35 @@
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Window.H>
 
+#include <pthread.h>
+
 namespace
 {
+bool neverRecording()
+{
+    return false;
+}
+
+bool cannotRecord()
+{
+    return false;
+}
+
+void nothingToStop() {}
+
+RealtimeRecording recorder = {neverRecording, cannotRecord, nothingToStop};
+
+pthread_t hRealtimeConfigThread;
+bool realtimeConfigThreadCreated = false;
+Config* realtimeConfig = nullptr;
+
+void* RealtimeConfigWindowThread(void*)
+{
+    pthread_setname_np(pthread_self(), "spu-realtime");
+    realtimeConfig->showRealtimeConfigDialog();
+    return nullptr;
+}
+
 void applyDialogValue()
 {
     getDialogValue();
@@ -51,12 +77,12 @@ void showRecording(bool recording)
 
 void toggleRecording()
 {
-    if (theRecord != nullptr)
+    if (recorder.isRecording())
     {
-        stopRecording();
+        recorder.stop();
         showRecording(false);
     }
-    else if (startRecording())
+    else if (recorder.start())
         showRecording(true);
 }
 
@@ -93,7 +119,7 @@ void RealtimeConfigDialogProc(Fl_Widget* widget, void*)
     if (widget == pflRecOption)
     {
         leaveCS();
-        makeRecordDialog();
+        makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
         enterCS();
     }
     else if (widget == pflCancel || widget == pflConfigWindow)
@@ -124,4 +150,30 @@ void RealtimeConfigDialogProc(Fl_Widget* widget, void*)
     else if (isAppliedAtOnce(widget))
         applyDialogValue();
     leaveCS();
+}
+
+void setRealtimeRecording(const RealtimeRecording& recording)
+{
+    recorder = recording;
+}
+
+void startRealtimeConfigWindow(Config& config)
+{
+    if (config.getConfigShowRealtimeConfigWindow() == 0)
+        return;
+    // The base class clears the window's two state flags.
+    config.Config::showRealtimeConfigDialog();
+    realtimeConfig = &config;
+    const HostSignalBlock block;
+    realtimeConfigThreadCreated =
+        pthread_create(&hRealtimeConfigThread, nullptr, RealtimeConfigWindowThread, nullptr) == 0;
+}
+
+void stopRealtimeConfigWindow()
+{
+    if (!realtimeConfigThreadCreated)
+        return;
+    realtimeConfig->destroyRealtimeConfigDialog();
+    pthread_join(hRealtimeConfigThread, nullptr);
+    realtimeConfigThreadCreated = false;
 }

@@ -8,7 +8,6 @@
 #include "plugin/Exports.h"
 #include "plugin/Freeze.h"
 #include "plugin/Globals.h"
-#include "plugin/StreamQueue.h"
 #include "record/RecordControl.h"
 
 #include <algorithm>
@@ -71,7 +70,7 @@ SPU_EXPORT long SPUclose()
     // theRecord is only read and changed inside the critical section: the real-time
     // window's thread may be starting a recording at the same moment.
     enterCS();
-    stopRecording();
+    stopRecording(theRecord);
     leaveCS();
     stopAudioOut();
     return 0;
@@ -168,12 +167,20 @@ SPU_EXPORT void SPUreadDMAMem(unsigned short* destination, int count)
 
 SPU_EXPORT void SPUplayADPCMchannel(xa_decode_t* xa)
 {
-    playADPCMchannel(xa);
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logXAplay(xa);
+    theStreamQueue.playADPCMchannel(xa);
+    leaveCS();
 }
 
 SPU_EXPORT void SPUplayCDDAchannel(short* data, int length)
 {
-    playCDDAchannel(data, length);
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logCDDAplay(data, length);
+    theStreamQueue.playCDDAchannel(data, length);
+    leaveCS();
 }
 
 SPU_EXPORT void SPUregisterCallback(void (*callback)(void))

@@ -2,7 +2,7 @@
 
 #include "audio/CriticalSection.h"
 #include "plugin/Globals.h"
-#include "plugin/StreamQueue.h"
+#include "plugin/Exports.h"
 
 #include <cstddef>
 #include <cstring>
@@ -53,7 +53,7 @@ long freezeSPU(unsigned long mode, SPUFreeze_t* record)
         // for room. It checks every other field of the record, so whatever the host
         // or a damaged file left there plays or is ignored but never read past.
         if (record->xa.nsamples <= 4032)
-            playADPCMchannel(&record->xa);
+            SPUplayADPCMchannel(&record->xa);
         return 1;
     }
     default:

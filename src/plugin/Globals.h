@@ -5,12 +5,17 @@
 #include "record/Record.h"
 #include "record/SPUDebug.h"
 #include "spu/SPU.h"
+#include "synth/StreamQueue.h"
 
 // The plugin's global objects, constructed at load in this order and destroyed in
-// reverse order at unload.
+// reverse order at unload. Loading also connects the layers below to them: the
+// engine renders theSPU, the pacing drives theAudioOut with theConfig's method and
+// the real-time window, and that window's "Record" button drives theRecord.
 extern ConfigLinuxPSEmuPro theConfig;
 extern AudioOut theAudioOut;
 extern SPU theSPU;
 extern SPUDebug theSPUDebug;
 // The running event recorder, or null.
 extern Record* theRecord;
+// The XA and CD-DA input of theSPU's stream.
+extern StreamQueue theStreamQueue;

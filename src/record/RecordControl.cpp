@@ -1,7 +1,8 @@
 #include "record/RecordControl.h"
 
 #include "audio/CriticalSection.h"
-#include "plugin/Globals.h"
+#include "record/Record.h"
+#include "spu/SPU.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -35,15 +36,15 @@ void setRecordAlert(RecordAlert alert)
     alertUser = alert != nullptr ? alert : printAlert;
 }
 
-bool startRecording()
+bool startRecording(SPU& spu, Record*& recording)
 {
-    if (theRecord != nullptr)
+    if (recording != nullptr)
         return true;
 
     // Give the host up to 100 ms to finish a transfer in progress, so that the
     // snapshot's transfer registers describe a consistent state.
     const unsigned long start = GetTickCount();
-    while (!theSPU.ChkXferAlignment() && static_cast<unsigned int>(GetTickCount() - start) <= 100)
+    while (!spu.ChkXferAlignment() && static_cast<unsigned int>(GetTickCount() - start) <= 100)
     {
         leaveCS();
         timespec zero = {0, 0};
@@ -52,13 +53,13 @@ bool startRecording()
             nanosleep(&rest, nullptr);
         enterCS();
     }
-    if (theSPU.ChkXferAlignment())
-        theSPU.XferAlignmentHack();
+    if (spu.ChkXferAlignment())
+        spu.XferAlignmentHack();
     else if (!askUser("The record might lack consistency. Continue?"))
         return false;
 
     Record* record = new Record();
-    if (!record->startRecord(&theSPU))
+    if (!record->startRecord(&spu))
     {
         const int error = errno;
         delete record;
@@ -68,15 +69,15 @@ bool startRecording()
         alertUser(message);
         return false;
     }
-    theRecord = record;
+    recording = record;
     return true;
 }
 
-void stopRecording()
+void stopRecording(Record*& recording)
 {
-    if (theRecord == nullptr)
+    if (recording == nullptr)
         return;
-    theRecord->stopRecord();
-    delete theRecord;
-    theRecord = nullptr;
+    recording->stopRecord();
+    delete recording;
+    recording = nullptr;
 }

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
-// Constant-initialised before any constructor runs, so the tables built by the
-// first Envelope (a member of the global SPU) can rely on it.
+// Constant-initialised before any constructor runs, so the tables built on first
+// use can rely on it.
 int Envelope::ADSRResolution = (1 << Envelope::ADSRResolutionBit) - 1;
 unsigned int Envelope::new_table_ar[128];
 unsigned int Envelope::new_table_dr[16];
@@ -16,12 +16,13 @@ Envelope::Envelope()
       sustainDecrease(0), sustainRate(0), releaseExponential(0), releaseRate(0), adsrVolume(0),
       accumulator(0), phase(Off)
 {
-    static bool tablesBuilt = false;
-    if (!tablesBuilt)
-    {
-        initEnvelopeTable();
-        tablesBuilt = true;
-    }
+    buildTablesOnce();
+}
+
+void Envelope::buildTablesOnce()
+{
+    static const bool built = (initEnvelopeTable(), true);
+    (void)built;
 }
 
 Envelope::~Envelope() {}

@@ -27,6 +27,9 @@ class Envelope
     virtual ~Envelope();
 
     static void initEnvelopeTable();
+    // Builds the rate tables on the first call (every Envelope and Volume makes it,
+    // so that a sweep never reads an empty table).
+    static void buildTablesOnce();
 
     void setADSR1(unsigned short value);
     void setADSR2(unsigned short value);

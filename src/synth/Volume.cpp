@@ -6,6 +6,8 @@ Volume::Volume()
     : sweepMode(0), fixedVolume(0), sweepRate(0), sweepExponential(0), sweepDecrease(0), sweepNegative(0),
       currentVolume(0), accumulator(0)
 {
+    // The sweeps step by the sustain rates of the envelope's tables.
+    Envelope::buildTablesOnce();
 }
 
 Volume::~Volume() {}

@@ -227,10 +227,16 @@ TEST_F(DialogTest, SDLIsPickedPastTheGreyedEntry)
     DialogHost host(defaultConfigText());
     const std::string window = openConfigDialog(host);
     ASSERT_FALSE(window.empty());
+    const std::string before = shownWindows();
     clickAt(window, AudioDeviceChoice[0], AudioDeviceChoice[1]);
+    // Keys sent before the menu is up would reach the dialog instead (a busy
+    // machine draws it late): wait for the menu's own window.
+    const std::string menu = newWindow(before);
+    ASSERT_FALSE(menu.empty()) << "the menu did not open";
     screenshot("config-dialog-audio-device-menu");
     // The open menu holds the keyboard: no pointer move before the keys.
     runCommand("xdotool key --delay 80 Up Return");
+    ASSERT_TRUE(windowIdGone(menu)) << "the menu did not close";
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
     EXPECT_EQ(readFile(host.configPath()), configText(1, 64, 0, 0, 0, 1, 0, 0, 4, 5, 0, 0, 0));

@@ -86,7 +86,7 @@ class Runner
         while (!in.done())
             step(static_cast<Call>(in.u8() % CallCount));
         enterCS();
-        stopRecording();
+        stopRecording(theRecord);
         leaveCS();
     }
 
@@ -267,9 +267,9 @@ class Runner
     {
         enterCS();
         if (theRecord != nullptr)
-            stopRecording();
+            stopRecording(theRecord);
         else if (theSPU.ChkXferAlignment()) // else the start would wait 100 ms for transfers
-            startRecording();
+            startRecording(theSPU, theRecord);
         leaveCS();
     }
 

@@ -110,7 +110,7 @@ void restartOutput()
 void resetPlugin(const Settings& settings)
 {
     enterCS();
-    stopRecording();
+    stopRecording(theRecord);
     leaveCS();
 
     // The globals are rebuilt where they live (the plugin and the tests name them

@@ -81,6 +81,7 @@ protected:
         play = N / 8;
         device = new FakeDevice(&play);
         engine.setClock(clock);
+        engine.setFrameSource(theSPU);
         engine.init(device);
         engine.start();
         device->fill(0xA5A5A5A5);
@@ -461,4 +462,12 @@ TEST(AudioOutDeviceTest, StopAndCloseWithoutDeviceAreHarmless)
     engine.updateBuffer();
     EXPECT_FALSE(engine.stop());
     EXPECT_FALSE(engine.close());
+}
+
+TEST(AudioOutDeviceTest, WithoutAFrameSourceTheEngineRendersSilence)
+{
+    AudioOut engine;
+    std::vector<short> frames(2 * 300, 0x5555);
+    EXPECT_EQ(engine.playSounds(frames.data(), 300), 300u);
+    EXPECT_EQ(std::vector<short>(2 * 300, 0), frames);
 }

@@ -59,7 +59,7 @@ protected:
     void TearDown() override
     {
         enterCS();
-        stopRecording();
+        stopRecording(theRecord);
         leaveCS();
         setRecordQuestion(nullptr);
         setRecordAlert(nullptr);
@@ -69,14 +69,14 @@ protected:
     static bool start()
     {
         enterCS();
-        const bool started = startRecording();
+        const bool started = startRecording(theSPU, theRecord);
         leaveCS();
         return started;
     }
     static std::vector<unsigned char> stop()
     {
         enterCS();
-        stopRecording();
+        stopRecording(theRecord);
         leaveCS();
         return readFileBytes("spulog.spu");
     }

@@ -5,7 +5,7 @@
 
 #include "config/ConfigLinux.h"
 #include "plugin/Globals.h"
-#include "record/RecordDialog.h"
+#include "config/RecordDialog.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
@@ -47,7 +47,7 @@ std::string RecordDialogTest::serverError;
 TEST_F(RecordDialogTest, OpensWithTheStoredBits)
 {
     theConfig.RecOpt = 5;
-    makeRecordDialog();
+    makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
     EXPECT_EQ(pflREGwrite->value(), 1);
     EXPECT_EQ(pflREGread->value(), 0);
     EXPECT_EQ(pflDMAwrite->value(), 1);
@@ -62,7 +62,7 @@ TEST_F(RecordDialogTest, OpensWithTheStoredBits)
 TEST_F(RecordDialogTest, AllSixCheckedStore0x3F)
 {
     theConfig.RecOpt = 0;
-    makeRecordDialog();
+    makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
     for (Fl_Check_Button* button : {pflREGwrite, pflREGread, pflDMAwrite, pflDMAread, pflXAplay, pflCDDAplay})
         button->value(1);
     RecOptDialogProc(pflRecOK, nullptr);
@@ -73,7 +73,7 @@ TEST_F(RecordDialogTest, AllSixCheckedStore0x3F)
 TEST_F(RecordDialogTest, OKClearsBitsAboveTheSix)
 {
     theConfig.RecOpt = 0xC0 | 0x10;
-    makeRecordDialog();
+    makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
     EXPECT_EQ(pflXAplay->value(), 1);
     RecOptDialogProc(pflRecOK, nullptr);
     EXPECT_EQ(theConfig.RecOpt, 0x10);
@@ -82,7 +82,7 @@ TEST_F(RecordDialogTest, OKClearsBitsAboveTheSix)
 TEST_F(RecordDialogTest, CancelKeepsRecOpt)
 {
     theConfig.RecOpt = 0x21;
-    makeRecordDialog();
+    makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
     pflREGwrite->value(0);
     pflDMAread->value(1);
     RecOptDialogProc(pflRecCancel, nullptr);
@@ -93,7 +93,7 @@ TEST_F(RecordDialogTest, CancelKeepsRecOpt)
 TEST_F(RecordDialogTest, OtherWidgetsDoNothing)
 {
     theConfig.RecOpt = 0x21;
-    makeRecordDialog();
+    makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
     pflREGwrite->value(0);
     RecOptDialogProc(pflREGwrite, nullptr);
     EXPECT_EQ(theConfig.RecOpt, 0x21);

@@ -41,7 +41,7 @@ protected:
     static void startRecordingNow()
     {
         enterCS();
-        const bool started = startRecording();
+        const bool started = startRecording(theSPU, theRecord);
         leaveCS();
         ASSERT_TRUE(started);
     }

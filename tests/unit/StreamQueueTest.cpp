@@ -1,10 +1,11 @@
 #include "TempDir.h"
 
 #include "audio/CriticalSection.h"
+#include "plugin/Exports.h"
 #include "plugin/Freeze.h"
 #include "plugin/Globals.h"
-#include "plugin/StreamQueue.h"
 #include "record/RecordControl.h"
+#include "synth/StreamQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -36,17 +37,17 @@ protected:
 TEST_F(StreamQueueTest, WaitGivesUpWhenNothingRenders)
 {
     StreamSound::ConfigWaitForXABufferIsFree = 1;
-    playCDDAchannel(chunk.data(), 2352);
+    SPUplayCDDAchannel(chunk.data(), 2352);
     const StreamSound& stream = theSPU.getStream();
     EXPECT_EQ(588 + 1176, stream.getWrite());
     // No room for a second chunk and nothing drains the ring: after the bounded
     // wait the chunk goes in through the overrun crossfade instead of hanging.
-    playCDDAchannel(chunk.data(), 2352);
+    SPUplayCDDAchannel(chunk.data(), 2352);
     EXPECT_GT(stream.getFade(), 0) << "queued through the overrun";
     // Still nothing rendered: the next chunk is queued the same way at once.
     const std::vector<short> before(stream.getRing(), stream.getRing() + stream.getSize());
-    const std::vector<short> other(1176, -3000);
-    playCDDAchannel(other.data(), 2352);
+    std::vector<short> other(1176, -3000);
+    SPUplayCDDAchannel(other.data(), 2352);
     EXPECT_NE(before, std::vector<short>(stream.getRing(), stream.getRing() + stream.getSize()));
 }
 
@@ -87,7 +88,7 @@ TEST_F(StreamQueueTest, WaitLeavesTheCriticalSectionForTheRenderer)
         const bool mustWait = stream.getSize() == 2352 && free < 1176;
         const unsigned long before = theSPU.getCurrentTickCount();
         leaveCS();
-        playCDDAchannel(chunk.data(), 2352);
+        SPUplayCDDAchannel(chunk.data(), 2352);
         enterCS();
         const unsigned long after = theSPU.getCurrentTickCount();
         leaveCS();
@@ -102,8 +103,8 @@ TEST_F(StreamQueueTest, WaitLeavesTheCriticalSectionForTheRenderer)
 
 TEST_F(StreamQueueTest, WithoutWaitingChunksOverrunAtOnce)
 {
-    playCDDAchannel(chunk.data(), 2352);
-    playCDDAchannel(chunk.data(), 2352);
+    SPUplayCDDAchannel(chunk.data(), 2352);
+    SPUplayCDDAchannel(chunk.data(), 2352);
     EXPECT_GT(theSPU.getStream().getFade(), 0);
 }
 
@@ -133,7 +134,7 @@ TEST_F(StreamQueueTest, ChunksThatFloodTheRingCostLittleCpu)
         xa->freq = rate;
         xa->stereo = stereo;
         xa->nsamples = frames;
-        playADPCMchannel(xa.get());
+        SPUplayADPCMchannel(xa.get());
     };
     struct Case
     {
@@ -142,8 +143,8 @@ TEST_F(StreamQueueTest, ChunksThatFloodTheRingCostLittleCpu)
     };
     std::unique_ptr<SPUFreeze_t> record(new SPUFreeze_t());
     const Case cases[] = {
-        {"CD-DA of the largest ring", [&cdda] { playCDDAchannel(cdda.data(), 152916); }},
-        {"1 MiB of CD-DA", [&cdda] { playCDDAchannel(cdda.data(), 1 << 20); }},
+        {"CD-DA of the largest ring", [&cdda] { SPUplayCDDAchannel(cdda.data(), 152916); }},
+        {"1 MiB of CD-DA", [&cdda] { SPUplayCDDAchannel(cdda.data(), 1 << 20); }},
         {"XA of 4032 stereo frames at 170 Hz", [&playXa] { playXa(170, 1, 4032); }},
         {"XA of 16384 mono samples at 18900 Hz", [&playXa] { playXa(18900, 0, 16384); }},
         {"a save state whose XA part fills the largest ring", [&record, &xa] {
@@ -173,11 +174,11 @@ TEST_F(StreamQueueTest, XaRecordBeyondItsSamplesIsIgnored)
     xa->stereo = 1;
     xa->nsamples = 8193; // 16386 entries: past the record's 16384
     const int size = theSPU.getStream().getSize();
-    playADPCMchannel(xa.get());
+    SPUplayADPCMchannel(xa.get());
     EXPECT_EQ(size, theSPU.getStream().getSize());
     EXPECT_EQ(0, theSPU.getStream().getWrite());
     xa->nsamples = 8192;
-    playADPCMchannel(xa.get());
+    SPUplayADPCMchannel(xa.get());
     // 32768 bytes: need (32768 * 44100 / 37800) / 2 = 19114 entries.
     EXPECT_EQ(2 * 19114, theSPU.getStream().getSize());
     EXPECT_GT(theSPU.getStream().getWrite(), 0);
@@ -189,13 +190,13 @@ TEST_F(StreamQueueTest, NullAndEmptyChunksAreLoggedButPlayNothing)
     const int size = theSPU.getStream().getSize();
     Record::ConfigRecOpt = 0x30;
     enterCS();
-    ASSERT_TRUE(startRecording());
+    ASSERT_TRUE(startRecording(theSPU, theRecord));
     leaveCS();
-    playCDDAchannel(nullptr, 2352);
-    playCDDAchannel(chunk.data(), -4);
-    playADPCMchannel(nullptr);
+    SPUplayCDDAchannel(nullptr, 2352);
+    SPUplayCDDAchannel(chunk.data(), -4);
+    SPUplayADPCMchannel(nullptr);
     enterCS();
-    stopRecording();
+    stopRecording(theRecord);
     leaveCS();
     Record::ConfigRecOpt = 0;
     EXPECT_EQ(size, theSPU.getStream().getSize());

@@ -18,7 +18,7 @@
 #include "audio/AudioOut.h"
 #include "audio/AudioOutThread.h"
 #include "audio/CriticalSection.h"
-#include "plugin/Globals.h"
+#include "spu/SPU.h"
 #include "support/MachinePauses.h"
 #include "support/PrivateDev.h"
 #include "support/SoundCardFile.h"
@@ -40,12 +40,22 @@
 
 namespace
 {
+// The layers measured, without the plugin's globals: one SPU rendered by one engine,
+// paced by the "Thread" method.
+SPU spu;
+AudioOut engine;
+
+int threadMethod()
+{
+    return 0;
+}
+
 // Two voices looping the same two ADPCM blocks at unrelated pitches, so the sound
 // does not repeat within a ring and a jump of the cursors cannot hide.
 void setUpScene()
 {
-    theSPU.writeRegister(0x1F801DAA, 0xC000);
-    theSPU.writeRegister(0x1F801DA6, 0x0200);
+    spu.writeRegister(0x1F801DAA, 0xC000);
+    spu.writeRegister(0x1F801DA6, 0x0200);
     std::vector<unsigned short> blocks;
     const unsigned char flags[2] = {0x04, 0x03};
     for (int block = 0; block < 2; ++block)
@@ -59,29 +69,29 @@ void setUpScene()
             blocks.push_back(static_cast<unsigned short>(b0 | (b1 << 8)));
         }
     }
-    theSPU.writeDMAMemory(blocks.data(), static_cast<int>(blocks.size()));
-    theSPU.writeRegister(0x1F801D80, 0x3FFF);
-    theSPU.writeRegister(0x1F801D82, 0x3FFF);
+    spu.writeDMAMemory(blocks.data(), static_cast<int>(blocks.size()));
+    spu.writeRegister(0x1F801D80, 0x3FFF);
+    spu.writeRegister(0x1F801D82, 0x3FFF);
     const unsigned short pitches[2] = {0x1000, 0x0B3D};
     for (int v = 0; v < 2; ++v)
     {
         const unsigned long base = 0x1F801C00 + 16 * v;
-        theSPU.writeRegister(base + 0, 0x2000);
-        theSPU.writeRegister(base + 2, 0x1800);
-        theSPU.writeRegister(base + 4, pitches[v]);
-        theSPU.writeRegister(base + 6, 0x0200);
-        theSPU.writeRegister(base + 8, 0x00FF);
-        theSPU.writeRegister(base + 10, 0x0000);
+        spu.writeRegister(base + 0, 0x2000);
+        spu.writeRegister(base + 2, 0x1800);
+        spu.writeRegister(base + 4, pitches[v]);
+        spu.writeRegister(base + 6, 0x0200);
+        spu.writeRegister(base + 8, 0x00FF);
+        spu.writeRegister(base + 10, 0x0000);
     }
-    theSPU.writeRegister(0x1F801D88, 0x0003);
+    spu.writeRegister(0x1F801D88, 0x0003);
 }
 
 std::vector<unsigned int> renderReference(size_t frames)
 {
-    theSPU.init();
+    spu.init();
     setUpScene();
     std::vector<unsigned int> out(frames);
-    theAudioOut.playSounds(reinterpret_cast<short*>(out.data()), frames);
+    engine.playSounds(reinterpret_cast<short*>(out.data()), frames);
     return out;
 }
 
@@ -188,16 +198,15 @@ void measure(const std::string& deviceName, int size, int seconds, bool privateD
     }
     AudioDevice::ConfigSoundBufferSize = size;
     AudioOut::ConfigAsyncMode = 0;
-    theConfig.AudioOutMethod = 0;
 
-    theSPU.init();
+    spu.init();
     setUpScene();
-    theAudioOut.init();
+    engine.init();
     MachinePauses watch(8);
     watch.start();
     startAudioOutThread();
 
-    const unsigned long ring = theAudioOut.getDevice()->getBufferSamples();
+    const unsigned long ring = engine.getDevice()->getBufferSamples();
     std::vector<double> queuedMs;
     // An underrun: the queue falls below one 128-frame device block, so the
     // device's next take reaches frames the engine has not written yet.
@@ -208,8 +217,8 @@ void measure(const std::string& deviceName, int size, int seconds, bool privateD
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         enterCS();
-        const unsigned long play = theAudioOut.getDevice()->getCurrentPosition();
-        const unsigned long write = theAudioOut.getWritePosition();
+        const unsigned long play = engine.getDevice()->getCurrentPosition();
+        const unsigned long write = engine.getWritePosition();
         leaveCS();
         // As the engine sees it: no free frame means a full ring.
         const unsigned long freeFrames = (play + ring - write) % ring;
@@ -220,7 +229,7 @@ void measure(const std::string& deviceName, int size, int seconds, bool privateD
         queuedMs.push_back(queued * 1000.0 / 44100);
     }
     stopAudioOutThread();
-    theAudioOut.close();
+    engine.close();
     const std::vector<MachinePauses::Pause> pauses = watch.stop();
     double longestPause = 0;
     for (const MachinePauses::Pause& pause : pauses)
@@ -252,6 +261,8 @@ std::vector<std::string> split(const std::string& text)
 
 int main(int argc, char** argv)
 {
+    engine.setFrameSource(spu);
+    setAudioOutPacing({&engine, threadMethod, nullptr, nullptr});
     int seconds = 30;
     std::vector<std::string> sizes = {"64", "16", "8"};
     std::vector<std::string> devices = {"oss", "sdl"};

@@ -14,6 +14,7 @@ struct ProbeEnvelope : Envelope
 TEST(EnvelopeTest, TablesHaveTheirTellingValues)
 {
     EXPECT_EQ(134217727, Envelope::ADSRResolution);
+    Envelope::buildTablesOnce();
     const unsigned int sr[] = {67108864, 56431603, 47453132, 39903169, 33554432};
     for (int i = 0; i < 5; ++i)
     {

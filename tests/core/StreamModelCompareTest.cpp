@@ -6,7 +6,7 @@
 
 #include "synth/Mixer.h"
 #include "synth/StreamSound.h"
-#include "unit/StreamModel.h"
+#include "core/StreamModel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "synth/Mixer.h"
 #include "synth/StreamSound.h"
-#include "unit/StreamModel.h"
+#include "core/StreamModel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,34 +1,22 @@
-#include "plugin/StreamQueue.h"
+#include "synth/StreamQueue.h"
 
-#include "audio/CriticalSection.h"
-#include "plugin/Globals.h"
+#include "synth/StreamSound.h"
 
 #include <chrono>
-#include <ctime>
 
-namespace
+StreamQueue::StreamQueue(StreamSound& ring, FrameCount frameCount, Pause letRendererRun)
+    : stream(ring), renderedFrames(frameCount), pause(letRendererRun), renderStalled(false), stalledAtTick(0)
 {
-// Both touched only inside the critical section.
-bool renderStalled = false;
-unsigned long stalledAtTick = 0;
-
-void sleepZero()
-{
-    timespec request = {0, 0};
-    timespec remaining;
-    if (nanosleep(&request, &remaining) != 0)
-        nanosleep(&remaining, nullptr);
 }
 
-// Queues one chunk, waiting for room as configured. Called and returns inside the
-// critical section. nextChunk(force) re-reads the chunk's fields, returns true when
-// it is done (queued, or nothing to play) and queues regardless of room when force
-// is set.
+// Queues one chunk, waiting for room as configured. nextChunk(force) re-reads the
+// chunk's fields, returns true when it is done (queued, or nothing to play) and
+// queues regardless of room when force is set.
 template <typename NextChunk>
-void queueWaiting(NextChunk nextChunk)
+void StreamQueue::queueWaiting(NextChunk nextChunk)
 {
     typedef std::chrono::steady_clock Clock;
-    unsigned long tick = theSPU.getCurrentTickCount();
+    unsigned long tick = renderedFrames();
     if (renderStalled && tick == stalledAtTick)
     {
         nextChunk(true);
@@ -38,13 +26,11 @@ void queueWaiting(NextChunk nextChunk)
     Clock::time_point progressAt = Clock::now();
     while (!nextChunk(false))
     {
-        leaveCS();
-        sleepZero();
-        enterCS();
+        pause();
         const Clock::time_point now = Clock::now();
-        if (theSPU.getCurrentTickCount() != tick)
+        if (renderedFrames() != tick)
         {
-            tick = theSPU.getCurrentTickCount();
+            tick = renderedFrames();
             progressAt = now;
         }
         else if (now - progressAt > std::chrono::milliseconds(StallLimitMs))
@@ -58,31 +44,24 @@ void queueWaiting(NextChunk nextChunk)
 }
 
 // Queues samples of channels-entry frames; true when done, false when it must wait.
-bool queueChunk(const short* samples, int length, int rate, int channels, bool force)
+bool StreamQueue::queueChunk(const short* samples, int length, int rate, int channels, bool force)
 {
-    if (!force)
-        return theSPU.playStream(samples, length, rate, channels);
-    // Given up waiting: queue through the overrun crossfade, as with waiting off.
-    StreamSound& stream = theSPU.getStream();
-    if (StreamSound::canPlay(length, rate, channels))
-    {
-        stream.checkStreamBuffer(length, rate, channels);
-        stream.playStream(samples, length, rate, channels);
-    }
+    // Nothing to play counts as done, so that a caller waiting for room never waits
+    // for a chunk that will not be queued.
+    if (samples == nullptr || !StreamSound::canPlay(length, rate, channels))
+        return true;
+    // Given up waiting, the chunk goes through the overrun crossfade, as with
+    // waiting off.
+    if (!stream.checkStreamBuffer(length, rate, channels) && !force)
+        return false;
+    stream.playStream(samples, length, rate, channels);
     return true;
 }
-} // namespace
 
-void playADPCMchannel(xa_decode_t* xa)
+void StreamQueue::playADPCMchannel(xa_decode_t* xa)
 {
-    enterCS();
-    if (theRecord != nullptr)
-        theRecord->logXAplay(xa);
     if (xa == nullptr)
-    {
-        leaveCS();
         return;
-    }
     // 8064 is a byte count: 2016 stereo or 4032 mono frames. Only a record that is
     // mono or stereo is rewritten; any other stereo value (-1 among them, which
     // would divide by zero) plays nothing and leaves the record alone.
@@ -96,7 +75,7 @@ void playADPCMchannel(xa_decode_t* xa)
     if ((stereo == 0 || stereo == 1) && frames > 0 && frames <= 16384 / (stereo + 1))
     {
         const int length = (2 * stereo + 2) * frames;
-        queueWaiting([xa, length](bool force) {
+        queueWaiting([this, xa, length](bool force) {
             // Read again on every try: stereo -1 or frequency 0 means nothing to play;
             // other garbage is refused by queueChunk.
             const int stereoNow = xa->stereo;
@@ -105,15 +84,10 @@ void playADPCMchannel(xa_decode_t* xa)
             return queueChunk(xa->pcm, length, xa->freq, stereoNow + 1, force);
         });
     }
-    leaveCS();
 }
 
-void playCDDAchannel(const short* data, int length)
+void StreamQueue::playCDDAchannel(const short* data, int length)
 {
-    enterCS();
-    if (theRecord != nullptr)
-        theRecord->logCDDAplay(data, length);
     if (data != nullptr && length > 0)
-        queueWaiting([data, length](bool force) { return queueChunk(data, length, 44100, 2, force); });
-    leaveCS();
+        queueWaiting([this, data, length](bool force) { return queueChunk(data, length, 44100, 2, force); });
 }

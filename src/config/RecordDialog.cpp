@@ -1,6 +1,5 @@
-#include "record/RecordDialog.h"
+#include "config/RecordDialog.h"
 
-#include "config/ConfigLinux.h"
 #include "config/FramedGroup.h"
 
 #include <FL/Fl.H>
@@ -26,6 +25,9 @@ namespace
 Fl_Check_Button** const eventButtons[] = {&pflREGwrite, &pflREGread, &pflDMAwrite,
                                           &pflDMAread,  &pflXAplay,  &pflCDDAplay};
 const char* const eventLabels[] = {"REG write", "REG read", "DMA write", "DMA read", "XA play", "CDDA play"};
+
+// The "RecOpt" value the latest window edits.
+int* editedRecOpt = nullptr;
 } // namespace
 
 void deleteRecordDialog()
@@ -38,14 +40,14 @@ void deleteRecordDialog()
     pflRecCancel = nullptr;
 }
 
-void makeRecordDialog()
+void makeRecordDialog(int& recOpt)
 {
     deleteRecordDialog();
+    editedRecOpt = &recOpt;
     pflRecordWindow = new Fl_Window(175, 200, "Recording Option");
     pflRecordWindow->labelsize(12);
 
     Fl_Group* events = makeFramedGroup(10, 20, 155, 140, "Recording event");
-    const int recOpt = ConfigLinux::thisConfig->RecOpt;
     for (int bit = 0; bit < 6; bit++)
     {
         Fl_Check_Button* button = new Fl_Check_Button(25, 30 + 20 * bit, 85, 20, eventLabels[bit]);
@@ -75,7 +77,7 @@ void RecOptDialogProc(Fl_Widget* widget, void*)
         int recOpt = 0;
         for (int bit = 0; bit < 6; bit++)
             recOpt |= (*eventButtons[bit])->value() << bit;
-        ConfigLinux::thisConfig->RecOpt = recOpt;
+        *editedRecOpt = recOpt;
         pflRecordWindow->hide();
     }
     else if (widget == pflRecCancel)
