@@ -15,9 +15,9 @@ int AudioOut::ConfigSPUIRQWaitCPUAction = 0;
 
 namespace
 {
-const uint32_t CyclesPerSecond = 33868800; // 768 x 44100
-const double NominalFramesPerCycle = 1.0 / 768;
 const int SampleRate = 44100;
+const uint32_t CyclesPerSecond = AudioOut::CyclesPerFrame * SampleRate; // the CPU clock, 33 868 800 Hz
+const double NominalFramesPerCycle = 1.0 / AudioOut::CyclesPerFrame;
 
 enum AsyncMode
 {
@@ -138,23 +138,44 @@ void AudioOut::updateBuffer()
     }
 }
 
+// One report of emulated time: the cycles are added to those owed, the queue is
+// measured and corrected as the async mode says, and the frames the owed cycles
+// buy at the mode's rate are rendered at the write cursor.
 void AudioOut::async(unsigned long cycles, long minSamples)
 {
     if (!playing || device == nullptr)
         return;
 
-    const int size = static_cast<int>(device->getBufferSamples());
-    const int half = size / 2;
-    const int quarter = size / 4;
+    Queue queue = measureQueue();
+    const int64_t accepted = acceptCycles(cycles, queue.size);
+    correctQueue(queue);
+    const double framesPerCycle = outputRate(accepted, queue.excess);
+    const long frames = framesOwed(framesPerCycle, minSamples, queue);
+    if (frames > 0)
+        renderOwed(frames, framesPerCycle, queue.size);
+}
 
-    int freeFrames = static_cast<int>(device->getCurrentPosition()) - static_cast<int>(writePosition);
-    if (freeFrames < 0)
-        freeFrames += size;
+AudioOut::Queue AudioOut::measureQueue() const
+{
+    Queue queue;
+    queue.size = static_cast<int>(device->getBufferSamples());
+    queue.half = queue.size / 2;
+    queue.quarter = queue.size / 4;
+    queue.freeFrames = static_cast<int>(device->getCurrentPosition()) - static_cast<int>(writePosition);
+    if (queue.freeFrames < 0)
+        queue.freeFrames += queue.size;
+    // Positive: less than half the ring queued; negative: more.
+    queue.excess = queue.freeFrames - queue.half;
+    return queue;
+}
 
-    // The cycles owed are held to one ring's worth at the nominal rate: more could
-    // never be queued, and a host reporting hours at once must not cost hours of
-    // rendering (nor overflow the 32-bit count). Below that the count is exact.
-    const int64_t maxPendingCycles = static_cast<int64_t>(size) * 768;
+// The cycles owed are held to one ring's worth at the nominal rate: more could never
+// be queued, and a host reporting hours at once must not cost hours of rendering
+// (nor overflow the 32-bit count). Below that the count is exact. Returns the
+// cycles of this report that count.
+int64_t AudioOut::acceptCycles(unsigned long cycles, int size)
+{
+    const int64_t maxPendingCycles = static_cast<int64_t>(size) * CyclesPerFrame;
     const int64_t accepted = cycles < static_cast<unsigned long>(maxPendingCycles)
                                  ? static_cast<int64_t>(cycles)
                                  : maxPendingCycles;
@@ -162,9 +183,17 @@ void AudioOut::async(unsigned long cycles, long minSamples)
     if (pending > maxPendingCycles)
         pending = maxPendingCycles;
     pendingCycles = static_cast<int>(pending);
+    return accepted;
+}
 
-    // Positive: less than half the ring queued; negative: more.
-    const int excess = freeFrames - half;
+// Brings the queue back towards half a ring as the async mode does: Simple jumps the
+// write cursor to the middle beyond a quarter ring either way; Wait sleeps off a
+// surplus and fills a shortage beyond a quarter with silence; Smooth moves the cursor
+// or fills only as far as the band's edge and leaves the rest to its rate.
+void AudioOut::correctQueue(Queue& queue)
+{
+    const int excess = queue.excess;
+    const int quarter = queue.quarter;
     int write = static_cast<int>(writePosition);
 
     switch (ConfigAsyncMode)
@@ -173,7 +202,7 @@ void AudioOut::async(unsigned long cycles, long minSamples)
         if (excess < -quarter || excess > quarter)
         {
             write += excess;
-            freeFrames -= excess;
+            queue.freeFrames -= excess;
         }
         break;
     case AsyncWait:
@@ -185,63 +214,72 @@ void AudioOut::async(unsigned long cycles, long minSamples)
             delay.tv_sec = surplus / SampleRate;
             delay.tv_nsec = static_cast<long>(static_cast<int64_t>(surplus % SampleRate) * 1000000000 / SampleRate);
             clock->sleep(&delay);
-            freeFrames -= excess;
+            queue.freeFrames -= excess;
         }
         else if (excess > quarter)
         {
             writeSilence(excess);
             write += excess;
-            freeFrames -= excess;
+            queue.freeFrames -= excess;
         }
         break;
     case AsyncSmooth:
         if (excess < -quarter)
         {
             write += excess + quarter;
-            freeFrames -= excess + quarter;
+            queue.freeFrames -= excess + quarter;
         }
         else if (excess > quarter)
         {
             writeSilence(excess - quarter);
             write += excess - quarter;
-            freeFrames -= excess - quarter;
+            queue.freeFrames -= excess - quarter;
         }
         break;
     default:
         break;
     }
 
-    double framesPerCycle = NominalFramesPerCycle;
-    if (ConfigAsyncMode == AsyncSmooth)
-    {
-        // Proportional-integral control of the output rate towards half a ring queued.
-        smoothSampleRate += (accepted / static_cast<double>(CyclesPerSecond)) * excess * 10 * 10;
-        framesPerCycle = (smoothSampleRate + 14.0 * excess) / CyclesPerSecond;
-    }
-
     if (write < 0)
-        write += size;
-    if (write >= size)
-        write -= size;
+        write += queue.size;
+    if (write >= queue.size)
+        write -= queue.size;
     writePosition = static_cast<unsigned int>(write);
+}
 
-    // Converted with bounds: the Smooth rate may be far off, and nothing beyond half
-    // a ring is ever rendered at once.
+// Frames per emulated cycle: the nominal rate, or in Smooth mode the output of its
+// proportional-integral control towards half a ring queued.
+double AudioOut::outputRate(int64_t accepted, int excess)
+{
+    if (ConfigAsyncMode != AsyncSmooth)
+        return NominalFramesPerCycle;
+    smoothSampleRate += (accepted / static_cast<double>(CyclesPerSecond)) * excess * 10 * 10;
+    return (smoothSampleRate + 14.0 * excess) / CyclesPerSecond;
+}
+
+// The whole frames the owed cycles buy, at least minSamples, within the free part of
+// the ring and never more than half a ring or MaxFramesPerCall. Converted with
+// bounds: the Smooth rate may be far off.
+long AudioOut::framesOwed(double framesPerCycle, long minSamples, const Queue& queue) const
+{
     const double wanted = pendingCycles * framesPerCycle;
-    long frames = wanted >= half ? half : (wanted <= 0 ? 0 : static_cast<long>(wanted));
+    long frames = wanted >= queue.half ? queue.half : (wanted <= 0 ? 0 : static_cast<long>(wanted));
     if (frames < minSamples)
         frames = minSamples;
     if (frames <= 0)
-        return;
-    if (frames > freeFrames)
-        frames = freeFrames;
-    if (frames > half)
-        frames = half;
+        return 0;
+    if (frames > queue.freeFrames)
+        frames = queue.freeFrames;
+    if (frames > queue.half)
+        frames = queue.half;
     if (frames > MaxFramesPerCall)
         frames = MaxFramesPerCall;
-    if (frames <= 0)
-        return;
+    return frames;
+}
 
+// Renders the frames at the write cursor and pays their cycles.
+void AudioOut::renderOwed(long frames, double framesPerCycle, int size)
+{
     short* target = static_cast<short*>(device->lock(writePosition, static_cast<unsigned long>(frames)));
     const unsigned long rendered = playSounds(target, static_cast<unsigned long>(frames));
     device->unlock();
@@ -250,6 +288,7 @@ void AudioOut::async(unsigned long cycles, long minSamples)
     // Frames forced by minSamples at a rate of zero or below consumed no time.
     if (framesPerCycle > 0)
     {
+        const int64_t maxPendingCycles = static_cast<int64_t>(size) * CyclesPerFrame;
         const double left = pendingCycles - rendered / framesPerCycle;
         pendingCycles = left < -maxPendingCycles ? static_cast<int>(-maxPendingCycles) : static_cast<int>(left);
     }

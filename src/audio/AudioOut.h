@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 class AudioDevice;
 class Clock;
 class SPU;
@@ -20,6 +22,9 @@ class SPU;
 class AudioOut
 {
 public:
+    // Emulated CPU cycles per output frame: the CPU clock over the output rate.
+    static const int CyclesPerFrame = 768;
+
     static int ConfigAudioDevice;
     static int ConfigAsyncMode;
     static int ConfigSPUIRQWaitCPUAction;
@@ -56,6 +61,26 @@ public:
 private:
     AudioOut(const AudioOut&) = delete;
     AudioOut& operator=(const AudioOut&) = delete;
+
+    // The ring as one report of time finds it: its size, half and quarter, the
+    // frames free ahead of the write cursor, and how far that is from half a ring
+    // (positive: less than half queued).
+    struct Queue
+    {
+        int size;
+        int half;
+        int quarter;
+        int freeFrames;
+        int excess;
+    };
+
+    // The steps of async, in order.
+    Queue measureQueue() const;
+    int64_t acceptCycles(unsigned long cycles, int size);
+    void correctQueue(Queue& queue);
+    double outputRate(int64_t accepted, int excess);
+    long framesOwed(double framesPerCycle, long minSamples, const Queue& queue) const;
+    void renderOwed(long frames, double framesPerCycle, int size);
 
     // Writes frames of silence at the write cursor (the Wait and Smooth top-ups).
     void writeSilence(int frames);
