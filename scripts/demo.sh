@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Sets up, builds the plugin, and shows it working in the project's own host.
+# Sets up, builds the plugin, and shows it working in the project's own host. Only
+# the plugin and spuhost are built, and only what they need is installed: the test
+# suite and its libraries come with scripts/test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup-deps.sh
-scripts/build.sh build
+scripts/setup-deps.sh plugin
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPU_BUILD_TESTS=OFF -DSPU_BUILD_BENCH=OFF >/dev/null
+cmake --build build -j"$(nproc)" --target spuTalvane spuhost
 
 echo
 echo "== The plugin as a host sees it"

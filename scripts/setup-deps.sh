@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing the plugin needs on Debian 12.
-# As root it installs the missing packages with apt-get; otherwise it names them.
-# Safe to run again at any time.
+# Installs what building, running and testing the plugin needs on Debian 12;
+# with the argument "plugin", only what building the plugin and spuhost and playing
+# the demo need. As root it installs the missing packages with apt-get; otherwise
+# it names them. Safe to run again at any time.
 set -euo pipefail
 
-PACKAGES=(
-    build-essential cmake pkg-config
-    googletest libgtest-dev libbenchmark-dev
-    libsdl1.2-dev libfltk1.3-dev
-    xvfb xdotool x11-utils imagemagick
-    clang libclang-rt-14-dev
-    pcsxr libgl1-mesa-dri gcc-mipsel-linux-gnu binutils-mipsel-linux-gnu
-    fuse3 libfuse3-dev
-)
+PACKAGES=(build-essential cmake libsdl1.2-dev libfltk1.3-dev)
+if [ "${1:-}" != plugin ]; then
+    PACKAGES+=(
+        pkg-config clang-format
+        googletest libgtest-dev libbenchmark-dev
+        xvfb xdotool x11-utils imagemagick
+        clang libclang-rt-14-dev
+        pcsxr libgl1-mesa-dri gcc-mipsel-linux-gnu binutils-mipsel-linux-gnu
+        fuse3 libfuse3-dev
+    )
+fi
 
 missing=()
 for pkg in "${PACKAGES[@]}"; do

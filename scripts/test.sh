@@ -11,12 +11,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-deps.sh
 
+echo "== Check the formatting"
+scripts/check-format.sh
+
 echo "== Build and test"
-scripts/build.sh build
+# Everything, warnings as errors (a demo build may have left tests and benchmarks off).
+scripts/build.sh build -DSPU_BUILD_TESTS=ON -DSPU_BUILD_BENCH=ON -DSPU_WARNINGS_AS_ERRORS=ON
 (cd build && ctest --output-on-failure -j2)
 
 echo "== Build and test with address and undefined-behaviour sanitizers"
-scripts/build.sh build-asan -DSPU_SANITIZE=address,undefined -DSPU_BUILD_BENCH=OFF
+scripts/build.sh build-asan -DSPU_SANITIZE=address,undefined -DSPU_BUILD_BENCH=OFF -DSPU_WARNINGS_AS_ERRORS=ON
 # SDL and FLTK keep a few allocations from their own initialisers that they never
 # free. Loaded and unloaded with the plugin, they would show as leaks with no
 # frame to suppress; preloaded, they stay for the whole process and only the
@@ -36,7 +40,8 @@ scripts/tsan-threads.sh build-tsan
 # clang checks what gcc does not: a call through a pointer of another function
 # type (-fsanitize=function), as a host's prototypes of the exports may make.
 echo "== Build and test with clang's address and undefined-behaviour sanitizers"
-CC=clang CXX=clang++ scripts/build.sh build-clang -DSPU_SANITIZE=address,undefined -DSPU_BUILD_BENCH=OFF
+CC=clang CXX=clang++ scripts/build.sh build-clang -DSPU_SANITIZE=address,undefined -DSPU_BUILD_BENCH=OFF \
+    -DSPU_WARNINGS_AS_ERRORS=ON
 (cd build-clang && LD_PRELOAD="$preload" ASAN_OPTIONS="verify_asan_link_order=0 ${ASAN_OPTIONS:-}" \
     LSAN_OPTIONS="suppressions=$suppressions print_suppressions=0" ctest --output-on-failure -j2)
 

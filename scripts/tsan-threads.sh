@@ -7,7 +7,7 @@
 set -e
 src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-tsan}
-cmake -S "$src" -B "$build" -DSPU_SANITIZE=thread -DSPU_BUILD_BENCH=OFF
+cmake -S "$src" -B "$build" -DSPU_SANITIZE=thread -DSPU_BUILD_BENCH=OFF -DSPU_WARNINGS_AS_ERRORS=ON
 cmake --build "$build" -j2
 cd "$build"
 TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" ctest -j2 --output-on-failure \
