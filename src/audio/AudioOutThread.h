@@ -28,9 +28,3 @@ void startAudioOut();
 void stopAudioOut();
 void startAudioOutThread();
 void stopAudioOutThread();
-
-// Sleeps delay; run as root it raises the calling thread to SCHED_FIFO priority 1
-// for the sleep and restores its policy afterwards. An interrupted sleep is resumed
-// once for the remainder. Returns the result of the last scheduling call or sleep.
-struct timespec;
-int nanosleepStrict(const timespec* delay);

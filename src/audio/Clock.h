@@ -26,3 +26,8 @@ public:
     // The one wall clock, the default of every user.
     static Clock& wall();
 };
+
+// Sleeps delay; run as root it raises the calling thread to SCHED_FIFO priority 1
+// for the sleep and restores its policy afterwards. An interrupted sleep is resumed
+// once for the remainder. Returns the result of the last scheduling call or sleep.
+int nanosleepStrict(const timespec* delay);

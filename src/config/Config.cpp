@@ -14,6 +14,7 @@ const char* const Config::combostrAudioDevice[3] = {"DirectSound", "SDL", "Wave 
 const char* const Config::combostrAudioOutMethod[3] = {"Thread", "Timer", "SPUasync"};
 const char* const Config::combostrAsyncMode[3] = {"Simple", "Wait", "Smooth"};
 const char* const Config::combostrReverbType[5] = {"Off", "TiMidity", "Freeverb", "Ulma's", "Brask's"};
+Config* Config::thisConfig = nullptr;
 
 Config::Config() : bRealtimeDialogReady(false), bRealtimeDialogClose(false)
 {

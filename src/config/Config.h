@@ -13,6 +13,9 @@ public:
     static const char* const combostrAudioOutMethod[3];
     static const char* const combostrAsyncMode[3];
     static const char* const combostrReverbType[5];
+    // The configuration the open dialog edits, set by the platform's class when it
+    // shows one (so the dialogs need not know that class).
+    static Config* thisConfig;
 
     Config();
     virtual ~Config();

@@ -1,6 +1,6 @@
 #include "config/ConfigDialog.h"
 
-#include "config/ConfigLinux.h"
+#include "config/Config.h"
 #include "config/FramedGroup.h"
 #include "config/RecordDialog.h"
 
@@ -314,7 +314,7 @@ int makeConfigDialog(Fl_Callback* callback, RealtimeSetUp setUpRealtime)
     // wakes this loop (FLTK wants its windows handled on one thread).
     while (Fl::first_window() != nullptr)
     {
-        if (realtime && ConfigLinux::thisConfig->bRealtimeDialogClose)
+        if (realtime && Config::thisConfig->bRealtimeDialogClose)
             destroyConfigDialog();
         else
             Fl::wait();
@@ -327,10 +327,10 @@ int makeConfigDialog(Fl_Callback* callback, RealtimeSetUp setUpRealtime)
 void ConfigDialogProc(Fl_Widget* widget, void*)
 {
     if (widget == pflRecOption)
-        makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
+        makeRecordDialog(Config::thisConfig->RecOpt);
     else if (widget == pflDefault)
     {
-        ConfigLinux::thisConfig->setDefaultValue();
+        Config::thisConfig->setDefaultValue();
         setDialogValue();
     }
     else if (widget == pflCancel || widget == pflConfigWindow)
@@ -360,7 +360,7 @@ void activateForAudioOutMethod(int method)
 
 void setDialogValue()
 {
-    const Config* config = ConfigLinux::thisConfig;
+    const Config* config = Config::thisConfig;
     setChoice(pflAudioDevice, config->AudioDevice);
     // The bounds come after the value on purpose: the counter does not clamp, so a
     // hand-edited value outside them stays visible and OK refuses it.
@@ -382,7 +382,7 @@ void setDialogValue()
 
 void getDialogValue()
 {
-    Config* config = ConfigLinux::thisConfig;
+    Config* config = Config::thisConfig;
     config->AudioDevice = getChoice(pflAudioDevice, config->AudioDevice);
     config->SoundBufferSize = getCounter(pflBufferSize);
     config->AudioOutMethod = getChoice(pflAudioOutMethod, config->AudioOutMethod);

@@ -47,9 +47,9 @@ void wakeRealtimeConfigDialog();
 // Builds and shows the window with the given callback on every widget and runs the
 // event loop until no window is shown. Returns dialogResult. The display must be
 // open (openDialogDisplay). The mode is the set-up: without one, the modal dialog
-// loads its values from ConfigLinux::thisConfig; with one, the window is the
+// loads its values from Config::thisConfig; with one, the window is the
 // real-time window, which that set-up loads (it returns false when the window must
-// not be shown) and which closes when ConfigLinux::thisConfig->bRealtimeDialogClose
+// not be shown) and which closes when Config::thisConfig->bRealtimeDialogClose
 // is raised.
 typedef bool (*RealtimeSetUp)();
 int makeConfigDialog(Fl_Callback* callback, RealtimeSetUp setUpRealtime = nullptr);

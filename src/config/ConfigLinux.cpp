@@ -11,8 +11,6 @@
 
 #include <cstdio>
 
-Config* ConfigLinux::thisConfig = nullptr;
-
 namespace
 {
 bool askYesNo(const char* question)

@@ -7,8 +7,6 @@
 class ConfigLinux : public Config
 {
 public:
-    static Config* thisConfig;
-
     ConfigLinux();
     ~ConfigLinux() override;
 

@@ -3,8 +3,8 @@
 #include "audio/AudioOutThread.h"
 #include "audio/CriticalSection.h"
 #include "audio/HostSignalBlock.h"
+#include "config/Config.h"
 #include "config/ConfigDialog.h"
-#include "config/ConfigLinux.h"
 #include "config/RecordDialog.h"
 
 #include <FL/Fl_Button.H>
@@ -46,7 +46,7 @@ void* RealtimeConfigWindowThread(void*)
 void applyDialogValue()
 {
     getDialogValue();
-    ConfigLinux::thisConfig->updateConfigValue();
+    Config::thisConfig->updateConfigValue();
 }
 
 // The "Thread" and "Timer" stops need the critical section themselves (the pacing
@@ -54,7 +54,7 @@ void applyDialogValue()
 // enters it), and the section does not nest: leave it around them.
 void stopOutput()
 {
-    const int method = ConfigLinux::thisConfig->getConfigAudioOutMethod();
+    const int method = Config::thisConfig->getConfigAudioOutMethod();
     if (method == 0 || method == 1)
     {
         leaveCS();
@@ -97,7 +97,7 @@ bool isAppliedAtOnce(const Fl_Widget* widget)
 
 bool setUpRealtimeConfigDialog()
 {
-    Config* config = ConfigLinux::thisConfig;
+    Config* config = Config::thisConfig;
     enterCS();
     config->bRealtimeDialogReady = false;
     setDialogValue();
@@ -119,7 +119,7 @@ void RealtimeConfigDialogProc(Fl_Widget* widget, void*)
     if (widget == pflRecOption)
     {
         leaveCS();
-        makeRecordDialog(ConfigLinux::thisConfig->RecOpt);
+        makeRecordDialog(Config::thisConfig->RecOpt);
         enterCS();
     }
     else if (widget == pflCancel || widget == pflConfigWindow)
@@ -129,7 +129,7 @@ void RealtimeConfigDialogProc(Fl_Widget* widget, void*)
     }
     else if (widget == pflDefault)
         toggleRecording();
-    else if (!ConfigLinux::thisConfig->bRealtimeDialogReady)
+    else if (!Config::thisConfig->bRealtimeDialogReady)
     {
         // Changes made while the set-up writes the widgets are not applied.
     }

@@ -4,7 +4,7 @@
 
 // The real-time window: the configuration window built with this callback while a
 // game plays, on a thread of its own. OK and Cancel are hidden, "Default" becomes
-// "Record", and every change applies at once (copied into ConfigLinux::thisConfig
+// "Record", and every change applies at once (copied into Config::thisConfig
 // and pushed into the class statics) without touching the file.
 
 // The window's set-up, between building and showing: loads the widgets inside the

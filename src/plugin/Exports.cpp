@@ -167,20 +167,12 @@ SPU_EXPORT void SPUreadDMAMem(unsigned short* destination, int count)
 
 SPU_EXPORT void SPUplayADPCMchannel(xa_decode_t* xa)
 {
-    enterCS();
-    if (theRecord != nullptr)
-        theRecord->logXAplay(xa);
-    theStreamQueue.playADPCMchannel(xa);
-    leaveCS();
+    playADPCMchannel(xa);
 }
 
 SPU_EXPORT void SPUplayCDDAchannel(short* data, int length)
 {
-    enterCS();
-    if (theRecord != nullptr)
-        theRecord->logCDDAplay(data, length);
-    theStreamQueue.playCDDAchannel(data, length);
-    leaveCS();
+    playCDDAchannel(data, length);
 }
 
 SPU_EXPORT void SPUregisterCallback(void (*callback)(void))

@@ -2,7 +2,6 @@
 
 #include "audio/CriticalSection.h"
 #include "plugin/Globals.h"
-#include "plugin/Exports.h"
 
 #include <cstddef>
 #include <cstring>
@@ -53,7 +52,7 @@ long freezeSPU(unsigned long mode, SPUFreeze_t* record)
         // for room. It checks every other field of the record, so whatever the host
         // or a damaged file left there plays or is ignored but never read past.
         if (record->xa.nsamples <= 4032)
-            SPUplayADPCMchannel(&record->xa);
+            playADPCMchannel(&record->xa);
         return 1;
     }
     default:

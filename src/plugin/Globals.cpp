@@ -72,3 +72,21 @@ struct ConnectLayers
     }
 } connectLayers;
 } // namespace
+
+void playADPCMchannel(xa_decode_t* xa)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logXAplay(xa);
+    theStreamQueue.playADPCMchannel(xa);
+    leaveCS();
+}
+
+void playCDDAchannel(const short* data, int length)
+{
+    enterCS();
+    if (theRecord != nullptr)
+        theRecord->logCDDAplay(data, length);
+    theStreamQueue.playCDDAchannel(data, length);
+    leaveCS();
+}

@@ -19,3 +19,9 @@ extern SPUDebug theSPUDebug;
 extern Record* theRecord;
 // The XA and CD-DA input of theSPU's stream.
 extern StreamQueue theStreamQueue;
+
+// SPUplayADPCMchannel and SPUplayCDDAchannel, which a loaded save state uses for
+// its XA part too: each enters the critical section, logs the chunk when a
+// recording runs and queues it (theStreamQueue). Call them without holding it.
+void playADPCMchannel(xa_decode_t* xa);
+void playCDDAchannel(const short* data, int length);

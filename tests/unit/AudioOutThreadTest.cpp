@@ -1,5 +1,6 @@
 #include "audio/AudioDevice.h"
 #include "audio/AudioOutThread.h"
+#include "audio/Clock.h"
 #include "audio/CriticalSection.h"
 #include "audio/EmulatedSoundBuffer.h"
 #include "plugin/Globals.h"
