@@ -8,7 +8,9 @@
 class AudioDevice
 {
 public:
-    // Ring size in units of 256 frames ("SoundBufferSize", 1..999, default 64).
+    // Ring size in units of 256 frames ("SoundBufferSize", 1..999, default 64),
+    // shared by both devices; written only by Config::updateConfigValue and read
+    // when a device starts, so a new size applies at the next start.
     static int ConfigSoundBufferSize;
     static const int DefaultSoundBufferSize = 64;
 

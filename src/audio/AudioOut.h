@@ -25,6 +25,10 @@ public:
     // Emulated CPU cycles per output frame: the CPU clock over the output rate.
     static const int CyclesPerFrame = 768;
 
+    // Settings shared by every engine, written only by Config::updateConfigValue
+    // (at SPUinit and SPUopen, and by the real-time window inside the critical
+    // section): the device init creates, the async mode, and the hold after an
+    // interrupt.
     static int ConfigAudioDevice;
     static int ConfigAsyncMode;
     static int ConfigSPUIRQWaitCPUAction;

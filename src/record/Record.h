@@ -25,6 +25,8 @@ public:
         CDDAplay = 5,
     };
 
+    // The event types logged (bit n: LOG_TYPE n), shared by every recording;
+    // written only by Config::updateConfigValue.
     static int ConfigRecOpt;
     static const char* LogFileName;
     static const long HeadSize = 0x80204;
