@@ -1,5 +1,7 @@
 #include "reverb/Reverb.h"
 
+#include "reverb/SoundRam.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -43,7 +45,6 @@ const Reverb::Preset Reverb::Presets[PresetCount] = {
 
 namespace
 {
-const int SoundRamWords = 0x40000;
 const int SoundRamLast = SoundRamWords - 1;
 
 // The preset whose work area sets the Freeverb room size, and the two presets with
@@ -73,13 +74,6 @@ inline int sub32(int a, int b)
 inline int fmul(int x, int y)
 {
     return mul32(x, y) >> 15;
-}
-
-inline int sat16(int value)
-{
-    if (value > 32767) return 32767;
-    if (value < -32768) return -32768;
-    return value;
 }
 
 inline int nextPosition(int position, int length)
@@ -225,14 +219,14 @@ void Reverb::writeBuffer(int offset, int value)
 {
     const int p = workAreaAddress(offset);
     if (p < lowestWritten) lowestWritten = p;
-    soundBuffer[p] = static_cast<unsigned short>(sat16(value));
+    soundBuffer[p] = static_cast<unsigned short>(saturate16(value));
 }
 
 void Reverb::writeTap(int tap, int value)
 {
     const int p = currentAddress + tapDistance[tap];
     if (p < lowestWritten) lowestWritten = p;
-    soundBuffer[p] = static_cast<unsigned short>(sat16(value));
+    soundBuffer[p] = static_cast<unsigned short>(saturate16(value));
 }
 
 // Runs at 22050 Hz: every even call stores the send and repeats the last return;
@@ -411,8 +405,8 @@ void Reverb::setCombBank(const unsigned short* block)
 
 void Reverb::doReverbDizivad2(int& left, int& right)
 {
-    lowpassL = add32(mul32(sat16(left), combInputGain), mul32(combInputKeep, lowpassL)) >> 15;
-    lowpassR = add32(mul32(sat16(right), combInputGain), mul32(combInputKeep, lowpassR)) >> 15;
+    lowpassL = add32(mul32(saturate16(left), combInputGain), mul32(combInputKeep, lowpassL)) >> 15;
+    lowpassR = add32(mul32(saturate16(right), combInputGain), mul32(combInputKeep, lowpassR)) >> 15;
     const int xL = mul32(lowpassL, combGainL) >> 15;
     const int xR = mul32(lowpassR, combGainR) >> 15;
 
@@ -428,20 +422,20 @@ void Reverb::doReverbDizivad2(int& left, int& right)
             sumL += entryL;
             sumR += entryR;
         }
-        entryL = (sat16(add32(xL, entryL)) * combFeedback) >> 16;
-        entryR = (sat16(add32(xR, entryR)) * combFeedback) >> 16;
+        entryL = (saturate16(add32(xL, entryL)) * combFeedback) >> 16;
+        entryR = (saturate16(add32(xR, entryR)) * combFeedback) >> 16;
         combPosition[k] = nextPosition(position, combLength[k]);
     }
 
-    longL[longPositionL] = (sat16(sumL + longL[longPositionL]) * combFeedback) >> 16;
-    longR[longPositionR] = (sat16(sumR + longR[longPositionR]) * combFeedback) >> 16;
+    longL[longPositionL] = (saturate16(sumL + longL[longPositionL]) * combFeedback) >> 16;
+    longR[longPositionR] = (saturate16(sumR + longR[longPositionR]) * combFeedback) >> 16;
     longPositionL = nextPosition(longPositionL, longLengthL);
     longPositionR = nextPosition(longPositionR, longLengthR);
 
     sumL += (longR[longPositionR] * combCrossL) >> 15;
     sumR += (longL[longPositionL] * combCrossR) >> 15;
-    left = sat16(sumL);
-    right = sat16(sumR);
+    left = saturate16(sumL);
+    right = saturate16(sumR);
 }
 
 // ---- Freeverb --------------------------------------------------------------------

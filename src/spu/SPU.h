@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reverb/SoundRam.h"
 #include "synth/Mixer.h"
 #include "synth/StreamSound.h"
 #include "synth/Voice.h"
@@ -18,7 +19,7 @@
 class SPU
 {
 public:
-    static const int SoundBufferWords = 0x40000; // 512 KiB
+    static const int SoundBufferWords = SoundRamWords;
     static const int RegisterCount = 256;
     static const int VoiceCount = 24;
     static const int XferBufferSize = 32;
