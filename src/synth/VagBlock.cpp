@@ -44,7 +44,7 @@ void VagBlock::flushAllCache()
 int VagBlock::getFlag(int unitAddress)
 {
     const int byteOffset = (unitAddress & 0xFFFF) * 8;
-    return (SoundBuffer[byteOffset >> 1] >> 8) & 7;
+    return (SoundBuffer[byteOffset >> 1] >> 8) & AllLoopFlags;
 }
 
 namespace
@@ -137,14 +137,14 @@ void VagBlock::setVagBlock(int unitAddress, bool reset)
         }
         else
         {
-            ownWindow[0] = ownWindow[28];
+            ownWindow[0] = ownWindow[BlockSamples];
         }
         window = ownWindow;
         decodeOrReuse(unitAddress, ownWindow + 1);
         return;
     }
 
-    const int last = window[28];
+    const int last = window[BlockSamples];
     CacheBlock& entry = CacheBlocks[(unitAddress >> 1) & (BlockCount - 1)];
     window = entry.window;
     window[0] = last;

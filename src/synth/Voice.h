@@ -25,10 +25,12 @@ class Voice
 {
 public:
   // Positions: 28 samples a block in 20.12 fixed point; a step above LastPosition
-  // enters the next block. Steps are at most MaxStep (just under 4 samples).
-  static const int BlockSpan = 28 << 12;
+  // enters the next block. Steps are at most MaxStep (just under 4 samples). Key-on
+  // starts at the block's first sample, element 1 of the decoder's window.
+  static const int BlockSpan = VagBlock::BlockSamples << 12;
   static const int LastPosition = BlockSpan - 1;
   static const int MaxStep = 0x3FFF;
+  static const int KeyOnPosition = 1 << 12;
 
   // What the frames of a block may observe of a voice: the IRQ address while an
   // interrupt is armed (-1: none armed), the flag-7 switch, and the sound RAM the
