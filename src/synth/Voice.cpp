@@ -138,6 +138,18 @@ int Voice::stepFor(int modulatorOutput) const
     return step;
 }
 
+bool Voice::stepSample(int step, bool decode)
+{
+    if (position + step <= LastPosition)
+    {
+        position += step;
+        return false;
+    }
+    const bool stopped = enterNextBlock(step);
+    if (decode) decoder.setVagBlock(currentAddress, false);
+    return stopped;
+}
+
 void Voice::playSound(Mixer* mixer)
 {
     const int step = stepFor(prevVoice != nullptr ? prevVoice->currentOutput : 0);
@@ -146,26 +158,13 @@ void Voice::playSound(Mixer* mixer)
     {
         // Silent: keep walking (loop flags, IRQ hits) without decoding or output.
         irqHit = false;
-        position += step;
-        if (position > LastPosition)
-        {
-            moveNextVagPosition();
-            processVagHeader();
-            position -= BlockSpan;
-        }
+        stepSample(step, false);
         countHits(1);
         return;
     }
 
     int s = decoder.getPulse(position);
-    position += step;
-    if (position > LastPosition)
-    {
-        moveNextVagPosition();
-        processVagHeader();
-        decoder.setVagBlock(currentAddress, false);
-        position -= BlockSpan;
-    }
+    stepSample(step, true);
     if (noiseMode != 0) s = getCurrentNoiseValue();
     countHits(1);
     volumeL.updateCurrentVolume();
@@ -334,14 +333,7 @@ int Voice::readSamplesWindowByWindow(int frames, const int* modulator, int* samp
     {
         const int step = stepAt(modulator, k);
         samples[k++] = decoder.getPulse(position);
-        if (position + step <= LastPosition)
-        {
-            position += step;
-            countHits(1);
-            continue;
-        }
-        stopped = enterNextBlock(step);
-        decoder.setVagBlock(currentAddress, false);
+        stopped = stepSample(step, true);
         countHits(1);
         if (stopped) break;
     }

@@ -134,6 +134,9 @@ protected:
   // The sample whose step enters the next block: true when its loop end silenced
   // the voice.
   bool enterNextBlock(int step);
+  // One sample's step, entering the next block where it reaches it (and decoding
+  // that block when `decode`): true when a loop end silenced the voice.
+  bool stepSample(int step, bool decode);
   void walkSilent(int from, int frames, const int* modulator);
   void countHits(int samples)
   {
