@@ -79,9 +79,9 @@ private:
 
     void writeRegisterDispatch(unsigned long address, unsigned short value);
     void writeVoiceRegister(int voice, int reg, unsigned short value);
+    void setVoiceBits(int reg, unsigned short value, void (Voice::*set)(int));
     void writeControl(unsigned short value);
     unsigned short readStatus() const;
-    void storeStep(unsigned short value);
 
     // The block length that keeps every effect inside it unobserved (see playBlock).
     int unobservedFrames(int frames) const;
