@@ -15,6 +15,10 @@ class Mixer;
 // area (the previous chunk's last frame, then the current chunk) in units of
 // 1/44100 source frame. Callers hold the critical section; the exports call
 // canPlay, then checkStreamBuffer, then playStream.
+//
+// The one static, ConfigWaitForXABufferIsFree, is a setting of the plugin: written
+// by Config::updateConfigValue at SPUopen and on each change in the real-time
+// window; SPUinit clears it after its own updateConfigValue.
 class StreamSound
 {
 public:

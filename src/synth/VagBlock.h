@@ -21,6 +21,12 @@
 // a block is reused only if it lies below the lowest word the reverb has written
 // since the table was last emptied (flushAllCache empties both).
 //
+// The statics are shared by the 24 voices' decoders, which all read the one sound
+// RAM: SoundBuffer and WorkAreaWriter are set once, by the SPU's constructor
+// (setSoundBuffer); CacheBlocks and Decoded hold decodes that any voice may reuse;
+// ConfigCacheVagDecode is written only by Config::updateConfigValue (at SPUinit, at
+// SPUopen and on each change in the real-time window).
+//
 // Addresses are in 8-byte units (0..0xFFFF), positions are 20.12 fixed point.
 class Reverb;
 

@@ -13,8 +13,13 @@ class Mixer;
 // two volumes and adds the result to the mixer. Block flags make it loop or stop;
 // meeting the IRQ address counts an interrupt hit in SpuIRQCount.
 //
-// The class statics are shared by all voices: fine tuning, the IRQ address and hit
-// count, and the noise generator (ticked once per frame by the renderer).
+// The class statics are shared by all voices, as the SPU has one of each: the
+// Config statics (fine tuning, the flag-7 interrupt switch), written only by
+// Config::updateConfigValue at SPUinit, at SPUopen and on each change in the
+// real-time window; the IRQ address, written by the SPU's IRQ address register; the
+// hit count, which every voice adds to and the SPU collects and clears after each
+// frame or block (getSpuIRQCount); and the noise generator, its clock written by
+// the control register, its state ticked once per frame by the renderer.
 //
 // Two renderers play a voice: playSound one frame at a time (all voices, then the
 // next frame), and playBlock a whole block of frames before the next voice runs.
