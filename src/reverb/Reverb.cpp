@@ -215,18 +215,20 @@ void Reverb::forgetWrites()
     lowestWritten = SoundRamWords;
 }
 
+void Reverb::storeWord(int word, int value)
+{
+    if (word < lowestWritten) lowestWritten = word;
+    soundBuffer[word] = static_cast<unsigned short>(saturate16(value));
+}
+
 void Reverb::writeBuffer(int offset, int value)
 {
-    const int p = workAreaAddress(offset);
-    if (p < lowestWritten) lowestWritten = p;
-    soundBuffer[p] = static_cast<unsigned short>(saturate16(value));
+    storeWord(workAreaAddress(offset), value);
 }
 
 void Reverb::writeTap(int tap, int value)
 {
-    const int p = currentAddress + tapDistance[tap];
-    if (p < lowestWritten) lowestWritten = p;
-    soundBuffer[p] = static_cast<unsigned short>(saturate16(value));
+    storeWord(currentAddress + tapDistance[tap], value);
 }
 
 // Runs at 22050 Hz: every even call stores the send and repeats the last return;

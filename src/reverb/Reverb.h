@@ -164,6 +164,8 @@ private:
     Reverb& operator=(const Reverb&) = delete;
 
     int workAreaAddress(int offset) const;
+    // Every write into the work area: saturated, and remembered in lowestWritten.
+    void storeWord(int word, int value);
 
     // The hardware model's taps: the work-area offsets it reads and writes (8-byte
     // units), the tap registers mLSAME..mRAPF2 by their register and the four
