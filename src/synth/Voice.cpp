@@ -281,6 +281,11 @@ void Voice::playBlock(int frames, const int* noise, const int* modulator, int* o
             outputs[k] = currentOutput;
 }
 
+int Voice::stepsInBlock(int step, int frames) const
+{
+    return step == 0 ? frames : std::min(frames, (LastPosition - position) / step);
+}
+
 bool Voice::enterNextBlock(int step)
 {
     position += step;
@@ -306,7 +311,7 @@ int Voice::readSamples(int frames, const int* modulator, VoiceBlock& scratch, bo
     int k = 0;
     while (k < frames)
     {
-        const int inside = step == 0 ? frames - k : std::min(frames - k, (LastPosition - position) / step);
+        const int inside = stepsInBlock(step, frames - k);
         position += inside * step;
         countHits(inside);
         k += inside;
@@ -350,7 +355,7 @@ void Voice::walkSilent(int from, int frames, const int* modulator)
         if (modulated())
             inside = position + step > LastPosition ? 0 : 1;
         else
-            inside = step == 0 ? frames - k : std::min(frames - k, (LastPosition - position) / step);
+            inside = stepsInBlock(step, frames - k);
         if (inside > 0)
         {
             position += inside * step;

@@ -146,6 +146,8 @@ class Voice
     // that block when `decode`): true when a loop end silenced the voice.
     bool stepSample(int step, bool decode);
     void walkSilent(int from, int frames, const int* modulator);
+    // How many of the next `frames` samples, at one step, stay inside the block.
+    int stepsInBlock(int step, int frames) const;
     void countHits(int samples)
     {
         if (currentAddress != SpuIRQAddress) return;
