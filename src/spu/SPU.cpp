@@ -46,6 +46,7 @@ enum Register : int
     Unused0xDBE = 0xDBE, // stored only
     ReverbBlock = 0xDC0,
     VoiceEnd = 0xD80,
+    WindowEnd = 0xE00,
 };
 
 // Per-voice registers, by their offset inside the voice's 16 bytes.
@@ -110,10 +111,22 @@ int nextTransferAddress(int byteAddress)
     return (byteAddress + 2) & 0x7FFFF;
 }
 
+// The CPU address of a register, by its low 12 bits.
+unsigned long addressOf(int reg)
+{
+    return 0x1F801000UL + static_cast<unsigned long>(reg);
+}
+
 // Transfer-mode field of the control word (bits 4-5).
 int transferMode(unsigned short control)
 {
     return (control >> 4) & 3;
+}
+
+// The control word with transfer mode 0 (stop), as a finished DMA leaves it.
+unsigned short withoutTransferMode(unsigned short control)
+{
+    return static_cast<unsigned short>(control & 0xFFCF);
 }
 } // namespace
 
@@ -136,8 +149,8 @@ SPU::~SPU() {}
 void SPU::init()
 {
     restoring = true;
-    for (unsigned long address = 0x1F801C00; address < 0x1F801E00; address += 2)
-        writeRegisterDispatch(address, 0);
+    for (int reg = WindowStart; reg < WindowEnd; reg += 2)
+        writeRegisterDispatch(addressOf(reg), 0);
     restoring = false;
 
     std::memset(soundBuffer, 0, sizeof(soundBuffer));
@@ -408,7 +421,7 @@ void SPU::writeDMAMemory(const unsigned short* source, int count)
         return;
     for (int i = 0; i < count; ++i)
         writeDMA(source[i]);
-    control &= 0xFFCF;
+    control = withoutTransferMode(control);
 }
 
 void SPU::readDMAMemory(unsigned short* destination, int count)
@@ -417,7 +430,7 @@ void SPU::readDMAMemory(unsigned short* destination, int count)
         return;
     for (int i = 0; i < count; ++i)
         destination[i] = readDMA();
-    control &= 0xFFCF;
+    control = withoutTransferMode(control);
 }
 
 void SPU::flushXferBuffer()
@@ -434,8 +447,8 @@ bool SPU::ChkXferAlignment() const
 
 void SPU::XferAlignmentHack()
 {
-    restoreRegister(0x1F801DA6, static_cast<unsigned short>((transferAddress / 8) & 0xFFFF));
-    restoreRegister(0x1F801DAA, static_cast<unsigned short>(control & 0xFFCF));
+    restoreRegister(addressOf(TransferAddress), static_cast<unsigned short>((transferAddress / 8) & 0xFFFF));
+    restoreRegister(addressOf(Control), withoutTransferMode(control));
 }
 
 void SPU::SPUIRQ()
