@@ -1,5 +1,7 @@
 #include "reverb/Reverb.h"
 
+#include "reverb/SoundRam.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -43,7 +45,6 @@ const Reverb::Preset Reverb::Presets[PresetCount] = {
 
 namespace
 {
-const int SoundRamWords = 0x40000;
 const int SoundRamLast = SoundRamWords - 1;
 
 // The preset whose work area sets the Freeverb room size, and the two presets with
@@ -75,13 +76,6 @@ inline int fmul(int x, int y)
     return mul32(x, y) >> 15;
 }
 
-inline int sat16(int value)
-{
-    if (value > 32767) return 32767;
-    if (value < -32768) return -32768;
-    return value;
-}
-
 inline int nextPosition(int position, int length)
 {
     return position + 1 < length ? position + 1 : 0;
@@ -109,7 +103,7 @@ Reverb::Reverb() : soundBuffer(nullptr), lowestWritten(SoundRamWords), tapsFrom(
     std::memset(longR, 0, sizeof(longR));
     lowpassL = lowpassR = 0;
 
-    unsigned short zero[32];
+    unsigned short zero[RegisterCount];
     std::memset(zero, 0, sizeof(zero));
     setReverb(zero);
     counter = 0;
@@ -139,17 +133,17 @@ void Reverb::setReverb(unsigned short* block)
 
     setCombBank(block);
 
-    for (int n = 0; n < 32; ++n)
+    for (int n = 0; n < RegisterCount; ++n)
         R[n] = static_cast<short>(block[n]);
-    K1 = 32768 - R[2];
-    K2 = static_cast<int>(block[8]) - 32768;
+    K1 = 32768 - R[vIIR];
+    K2 = static_cast<int>(block[vAPF1]) - 32768;
 
-    for (int n = 10; n < 30; ++n)
+    for (int n = FirstTap; n <= mRAPF2; ++n)
         tapOffset[n] = R[n];
-    tapOffset[TapA0] = R[26] - R[0];
-    tapOffset[TapA1] = R[27] - R[0];
-    tapOffset[TapB0] = R[28] - R[1];
-    tapOffset[TapB1] = R[29] - R[1];
+    tapOffset[LAPF1Feedback] = R[mLAPF1] - R[dAPF1];
+    tapOffset[RAPF1Feedback] = R[mRAPF1] - R[dAPF1];
+    tapOffset[LAPF2Feedback] = R[mLAPF2] - R[dAPF2];
+    tapOffset[RAPF2Feedback] = R[mRAPF2] - R[dAPF2];
     tapsUntil = -1;
 }
 
@@ -157,7 +151,7 @@ void Reverb::placeTaps()
 {
     tapsFrom = currentAddress;
     tapsUntil = SoundRamLast;
-    for (int t = 10; t < TapCount; ++t)
+    for (int t = FirstTap; t < TapCount; ++t)
     {
         const int word = workAreaAddress(tapOffset[t]);
         tapDistance[t] = word - currentAddress;
@@ -221,18 +215,20 @@ void Reverb::forgetWrites()
     lowestWritten = SoundRamWords;
 }
 
+void Reverb::storeWord(int word, int value)
+{
+    if (word < lowestWritten) lowestWritten = word;
+    soundBuffer[word] = static_cast<unsigned short>(saturate16(value));
+}
+
 void Reverb::writeBuffer(int offset, int value)
 {
-    const int p = workAreaAddress(offset);
-    if (p < lowestWritten) lowestWritten = p;
-    soundBuffer[p] = static_cast<unsigned short>(sat16(value));
+    storeWord(workAreaAddress(offset), value);
 }
 
 void Reverb::writeTap(int tap, int value)
 {
-    const int p = currentAddress + tapDistance[tap];
-    if (p < lowestWritten) lowestWritten = p;
-    soundBuffer[p] = static_cast<unsigned short>(sat16(value));
+    storeWord(currentAddress + tapDistance[tap], value);
 }
 
 // Runs at 22050 Hz: every even call stores the send and repeats the last return;
@@ -254,36 +250,36 @@ void Reverb::doReverbBraskTolvin(int& left, int& right)
     const int inL = add32(left, previousSendL) >> 1;
     const int inR = add32(right, previousSendR) >> 1;
 
-    const int sameL = add32(fmul(readTap(16), R[7]), fmul(inL, R[30]));
-    const int sameR = add32(fmul(readTap(17), R[7]), fmul(inR, R[31]));
-    const int crossL = add32(fmul(readTap(25), R[7]), fmul(inL, R[30]));
-    const int crossR = add32(fmul(readTap(24), R[7]), fmul(inR, R[31]));
+    const int sameL = add32(fmul(readTap(dLSAME), R[vWALL]), fmul(inL, R[vLIN]));
+    const int sameR = add32(fmul(readTap(dRSAME), R[vWALL]), fmul(inR, R[vRIN]));
+    const int crossL = add32(fmul(readTap(dRDIFF), R[vWALL]), fmul(inL, R[vLIN]));
+    const int crossR = add32(fmul(readTap(dLDIFF), R[vWALL]), fmul(inR, R[vRIN]));
 
-    const int newSameL = add32(fmul(sameL, R[2]), fmul(readTap(10), K1));
-    const int newSameR = add32(fmul(sameR, R[2]), fmul(readTap(11), K1));
-    const int newCrossL = add32(fmul(crossL, R[2]), fmul(readTap(18), K1));
-    const int newCrossR = add32(fmul(crossR, R[2]), fmul(readTap(19), K1));
+    const int newSameL = add32(fmul(sameL, R[vIIR]), fmul(readTap(mLSAME), K1));
+    const int newSameR = add32(fmul(sameR, R[vIIR]), fmul(readTap(mRSAME), K1));
+    const int newCrossL = add32(fmul(crossL, R[vIIR]), fmul(readTap(mLDIFF), K1));
+    const int newCrossR = add32(fmul(crossR, R[vIIR]), fmul(readTap(mRDIFF), K1));
 
-    // The comb sums reach 2^17, so accL (*) R8 below can pass 32 bits and wraps.
-    const int accL =
-        fmul(readTap(12), R[3]) + fmul(readTap(14), R[4]) + fmul(readTap(20), R[5]) + fmul(readTap(22), R[6]);
-    const int accR =
-        fmul(readTap(13), R[3]) + fmul(readTap(15), R[4]) + fmul(readTap(21), R[5]) + fmul(readTap(23), R[6]);
+    // The comb sums reach 2^17, so accL (*) vAPF1 below can pass 32 bits and wraps.
+    const int accL = fmul(readTap(mLCOMB1), R[vCOMB1]) + fmul(readTap(mLCOMB2), R[vCOMB2]) +
+                     fmul(readTap(mLCOMB3), R[vCOMB3]) + fmul(readTap(mLCOMB4), R[vCOMB4]);
+    const int accR = fmul(readTap(mRCOMB1), R[vCOMB1]) + fmul(readTap(mRCOMB2), R[vCOMB2]) +
+                     fmul(readTap(mRCOMB3), R[vCOMB3]) + fmul(readTap(mRCOMB4), R[vCOMB4]);
 
-    const int a0 = readTap(TapA0);
-    const int a1 = readTap(TapA1);
-    const int b0 = readTap(TapB0);
-    const int b1 = readTap(TapB1);
+    const int a0 = readTap(LAPF1Feedback);
+    const int a1 = readTap(RAPF1Feedback);
+    const int b0 = readTap(LAPF2Feedback);
+    const int b1 = readTap(RAPF2Feedback);
 
-    writeTap(26, accL - fmul(a0, R[8]));
-    writeTap(27, accR - fmul(a1, R[8]));
-    writeTap(28, fmul(accL, R[8]) - fmul(a0, K2) - fmul(b0, R[9]));
-    writeTap(29, fmul(accR, R[8]) - fmul(a1, K2) - fmul(b1, R[9]));
+    writeTap(mLAPF1, accL - fmul(a0, R[vAPF1]));
+    writeTap(mRAPF1, accR - fmul(a1, R[vAPF1]));
+    writeTap(mLAPF2, fmul(accL, R[vAPF1]) - fmul(a0, K2) - fmul(b0, R[vAPF2]));
+    writeTap(mRAPF2, fmul(accR, R[vAPF1]) - fmul(a1, K2) - fmul(b1, R[vAPF2]));
 
     left = lastReturnL;
     right = lastReturnR;
-    lastReturnL = (readTap(26) + readTap(28)) >> 1;
-    lastReturnR = (readTap(27) + readTap(29)) >> 1;
+    lastReturnL = (readTap(mLAPF1) + readTap(mLAPF2)) >> 1;
+    lastReturnR = (readTap(mRAPF1) + readTap(mRAPF2)) >> 1;
     left = (left + lastReturnL) >> 1;
     right = (right + lastReturnR) >> 1;
 
@@ -291,10 +287,10 @@ void Reverb::doReverbBraskTolvin(int& left, int& right)
     keepTaps();
 
     // One word on from where they were read: where the next computed sample reads them.
-    writeTap(10, newSameL);
-    writeTap(11, newSameR);
-    writeTap(18, newCrossL);
-    writeTap(19, newCrossR);
+    writeTap(mLSAME, newSameL);
+    writeTap(mRSAME, newSameR);
+    writeTap(mLDIFF, newCrossL);
+    writeTap(mRDIFF, newCrossR);
 
     ++counter;
 }
@@ -318,13 +314,13 @@ void Reverb::doReverbDizivad(int& left, int& right)
 
 // ---- TiMidity-style reverb --------------------------------------------------------
 
-// The delays scale with the sum of registers 8..29; the cap keeps every length within
-// its buffer (935, 1853, 7783 and 3705 at the cap).
+// The delays scale with the sum of registers vAPF1..mRAPF2; the cap keeps every length
+// within its buffer (935, 1853, 7783 and 3705 at the cap).
 void Reverb::setTmidity(const unsigned short* block)
 {
     const int sizeCap = 0x44000;
     int sizeSum = 0;
-    for (int n = 8; n <= 29; ++n)
+    for (int n = vAPF1; n <= mRAPF2; ++n)
         sizeSum += block[n];
     if (sizeSum > sizeCap) sizeSum = sizeCap;
 
@@ -386,24 +382,25 @@ void Reverb::doReverbTmidity(int& left, int& right)
 
 void Reverb::setCombBank(const unsigned short* block)
 {
-    combInputGain = block[2];
+    combInputGain = block[vIIR];
     combInputKeep = 32767 - combInputGain;
-    combGainL = ((static_cast<short>(block[3]) * static_cast<short>(block[30])) >> 15) * 2 / 3;
-    combGainR = ((static_cast<short>(block[4]) * static_cast<short>(block[31])) >> 15) * 2 / 3;
-    combFeedback = block[7];
-    combCrossL = static_cast<short>(block[5]);
-    combCrossR = static_cast<short>(block[6]);
+    combGainL = ((static_cast<short>(block[vCOMB1]) * static_cast<short>(block[vLIN])) >> 15) * 2 / 3;
+    combGainR = ((static_cast<short>(block[vCOMB2]) * static_cast<short>(block[vRIN])) >> 15) * 2 / 3;
+    combFeedback = block[vWALL];
+    combCrossL = static_cast<short>(block[vCOMB3]);
+    combCrossR = static_cast<short>(block[vCOMB4]);
 
     const int longMax = LongDelaySize - 1;
-    longLengthL = block[0] * 16 > longMax ? longMax : block[0] * 16;
-    longLengthR = block[1] * 16 > longMax ? longMax : block[1] * 16;
+    longLengthL = block[dAPF1] * 16 > longMax ? longMax : block[dAPF1] * 16;
+    longLengthR = block[dAPF2] * 16 > longMax ? longMax : block[dAPF2] * 16;
     longPositionL = longPositionR = 0;
 
-    // A line holds 8192 entries but its length comes from a 16-bit register: longer
-    // lengths are clamped to the line (the standard presets never exceed 8191).
+    // A line holds 8192 entries but its length comes from a 16-bit register, one of
+    // the ten left-side taps mLSAME, mLCOMB1, ..., mLAPF2: longer lengths are clamped
+    // to the line (the standard presets never exceed 8191).
     for (int k = 0; k < CombLineCount; ++k)
     {
-        const int length = block[10 + 2 * k];
+        const int length = block[mLSAME + 2 * k];
         combLength[k] = length > CombLineSize ? CombLineSize : length;
         combPosition[k] = 0;
     }
@@ -411,8 +408,8 @@ void Reverb::setCombBank(const unsigned short* block)
 
 void Reverb::doReverbDizivad2(int& left, int& right)
 {
-    lowpassL = add32(mul32(sat16(left), combInputGain), mul32(combInputKeep, lowpassL)) >> 15;
-    lowpassR = add32(mul32(sat16(right), combInputGain), mul32(combInputKeep, lowpassR)) >> 15;
+    lowpassL = add32(mul32(saturate16(left), combInputGain), mul32(combInputKeep, lowpassL)) >> 15;
+    lowpassR = add32(mul32(saturate16(right), combInputGain), mul32(combInputKeep, lowpassR)) >> 15;
     const int xL = mul32(lowpassL, combGainL) >> 15;
     const int xR = mul32(lowpassR, combGainR) >> 15;
 
@@ -428,20 +425,20 @@ void Reverb::doReverbDizivad2(int& left, int& right)
             sumL += entryL;
             sumR += entryR;
         }
-        entryL = (sat16(add32(xL, entryL)) * combFeedback) >> 16;
-        entryR = (sat16(add32(xR, entryR)) * combFeedback) >> 16;
+        entryL = (saturate16(add32(xL, entryL)) * combFeedback) >> 16;
+        entryR = (saturate16(add32(xR, entryR)) * combFeedback) >> 16;
         combPosition[k] = nextPosition(position, combLength[k]);
     }
 
-    longL[longPositionL] = (sat16(sumL + longL[longPositionL]) * combFeedback) >> 16;
-    longR[longPositionR] = (sat16(sumR + longR[longPositionR]) * combFeedback) >> 16;
+    longL[longPositionL] = (saturate16(sumL + longL[longPositionL]) * combFeedback) >> 16;
+    longR[longPositionR] = (saturate16(sumR + longR[longPositionR]) * combFeedback) >> 16;
     longPositionL = nextPosition(longPositionL, longLengthL);
     longPositionR = nextPosition(longPositionR, longLengthR);
 
     sumL += (longR[longPositionR] * combCrossL) >> 15;
     sumR += (longL[longPositionL] * combCrossR) >> 15;
-    left = sat16(sumL);
-    right = sat16(sumR);
+    left = saturate16(sumL);
+    right = saturate16(sumR);
 }
 
 // ---- Freeverb --------------------------------------------------------------------

@@ -21,7 +21,52 @@
 class Reverb
 {
 public:
+    // ConfigReverbType: written only by Config::updateConfigValue (at init, at open
+    // and on every change in the real-time window), read at every sample, so a
+    // change takes effect at the next one.
     static int ConfigReverbType;
+
+    // The reverb registers by their hardware names, register n at 0x1F801DC0 + 2n:
+    // v a gain (signed 1.15), m and d a tap address (8-byte units from the current
+    // address), dAPF1 and dAPF2 the all-pass offsets; L and R the side. The software
+    // algorithms read the same registers for roles of their own (setTmidity,
+    // setCombBank).
+    enum Register
+    {
+        dAPF1 = 0, // all-pass 1 offset
+        dAPF2,     // all-pass 2 offset
+        vIIR,      // reflection filter coefficient
+        vCOMB1,
+        vCOMB2,
+        vCOMB3,
+        vCOMB4,
+        vWALL, // reflection feedback gain
+        vAPF1,
+        vAPF2,
+        mLSAME, // same-side reflection, written
+        mRSAME,
+        mLCOMB1,
+        mRCOMB1,
+        mLCOMB2,
+        mRCOMB2,
+        dLSAME, // same-side reflection source, read
+        dRSAME,
+        mLDIFF, // cross reflection, written
+        mRDIFF,
+        mLCOMB3,
+        mRCOMB3,
+        mLCOMB4,
+        mRCOMB4,
+        dLDIFF, // cross reflection source of the right side, read
+        dRDIFF, // cross reflection source of the left side, read
+        mLAPF1, // all-pass 1, written; an output tap
+        mRAPF1,
+        mLAPF2, // all-pass 2, written; an output tap
+        mRAPF2,
+        vLIN, // input volume
+        vRIN,
+        RegisterCount
+    };
 
     // TiMidity constants and their 8-bit fixed-point twins (value x BAI, truncated).
     static constexpr double BAI = 256.0;
@@ -57,12 +102,12 @@ public:
     static constexpr int REV_EPF_INP__ = static_cast<int>(REV_EPF_INP * BAI);
     static constexpr int REV_WIDTH__ = static_cast<int>(REV_WIDTH * BAI);
 
-    // The ten standard presets: work-area start (8-byte units) and registers 0..31.
+    // The ten standard presets: work-area start (8-byte units) and the registers.
     struct Preset
     {
         const char* name;
         unsigned short start;
-        unsigned short registers[32];
+        unsigned short registers[RegisterCount];
     };
     static constexpr int PresetCount = 10;
     static const Preset Presets[PresetCount];
@@ -119,20 +164,24 @@ private:
     Reverb& operator=(const Reverb&) = delete;
 
     int workAreaAddress(int offset) const;
+    // Every write into the work area: saturated, and remembered in lowestWritten.
+    void storeWord(int word, int value);
 
     // The hardware model's taps: the work-area offsets it reads and writes (8-byte
-    // units), registers 10..29 by register number and four differences after them.
-    // Each tap's word is kept as its distance from currentAddress, which holds while
-    // currentAddress stays within [tapsFrom, tapsUntil] (no tap crosses the work
-    // area's end in between); placeTaps finds the words anew with workAreaAddress
-    // when it leaves that range, and after a register or start-address write.
+    // units), the tap registers mLSAME..mRAPF2 by their register and the four
+    // all-pass feedback taps after them. Each tap's word is kept as its distance
+    // from currentAddress, which holds while currentAddress stays within
+    // [tapsFrom, tapsUntil] (no tap crosses the work area's end in between);
+    // placeTaps finds the words anew with workAreaAddress when it leaves that
+    // range, and after a register or start-address write.
     enum Tap
     {
-        TapA0 = 30, // R[26] - R[0]
-        TapA1 = 31, // R[27] - R[0]
-        TapB0 = 32, // R[28] - R[1]
-        TapB1 = 33, // R[29] - R[1]
-        TapCount = 34
+        FirstTap = mLSAME,
+        LAPF1Feedback = mRAPF2 + 1, // mLAPF1 - dAPF1
+        RAPF1Feedback,              // mRAPF1 - dAPF1
+        LAPF2Feedback,              // mLAPF2 - dAPF2
+        RAPF2Feedback,              // mRAPF2 - dAPF2
+        TapCount
     };
     void placeTaps();
     void keepTaps()
@@ -146,9 +195,9 @@ private:
     void tmidityChannel(int& sample, int* d0, int* d1, int* d2, int* d3, int& lowpass, int& highpass,
                         int& outputFilter, bool negateLowpass);
 
-    // Hardware model parameters: the 32 registers sign-extended, and the two derived
-    // coefficients K1 = 32768 - R2 and K2 = (R8 as unsigned) - 32768.
-    int R[32];
+    // Hardware model parameters: the registers sign-extended, and the two derived
+    // coefficients K1 = 32768 - vIIR and K2 = (vAPF1 as unsigned) - 32768.
+    int R[RegisterCount];
     int K1;
     int K2;
 
@@ -197,10 +246,10 @@ private:
     int longLengthL, longLengthR;
     int longPositionL, longPositionR;
     int lowpassL, lowpassR;
-    int combInputGain; // g: register 2 unsigned
+    int combInputGain; // g: vIIR unsigned
     int combInputKeep; // g': 32767 - g
     int combGainL, combGainR;
-    int combFeedback; // f: register 7 unsigned, applied as / 65536
+    int combFeedback; // f: vWALL unsigned, applied as / 65536
     int combCrossL, combCrossR;
 
     revmodel freeverb;

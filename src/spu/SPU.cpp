@@ -5,9 +5,11 @@
 
 namespace
 {
-// Global registers, by the low 12 bits of their address.
+// Global registers, by the low 12 bits of their address. The per-voice registers
+// come first, 16 bytes a voice, from the start of the window up to VoiceEnd.
 enum Register : int
 {
+    WindowStart = 0xC00,
     MainVolumeL = 0xD80,
     MainVolumeR = 0xD82,
     ReverbVolumeL = 0xD84,
@@ -24,17 +26,27 @@ enum Register : int
     ReverbModeHi = 0xD9A,
     EndFlagsLo = 0xD9C,
     EndFlagsHi = 0xD9E,
+    Unused0xDA0 = 0xDA0, // stored only
     ReverbWorkStart = 0xDA2,
     IRQAddress = 0xDA4,
     TransferAddress = 0xDA6,
     TransferData = 0xDA8,
     Control = 0xDAA,
-    TransferControl = 0xDAC,
+    TransferControl = 0xDAC, // stored only
     Status = 0xDAE,
     CDVolumeL = 0xDB0,
     CDVolumeR = 0xDB2,
+    // Stored only: there is no external input, and the current main volume reads
+    // back what was written, not the sweep's level.
+    ExternalVolumeL = 0xDB4,
+    ExternalVolumeR = 0xDB6,
+    CurrentMainVolumeL = 0xDB8,
+    CurrentMainVolumeR = 0xDBA,
+    Unused0xDBC = 0xDBC, // stored only
+    Unused0xDBE = 0xDBE, // stored only
     ReverbBlock = 0xDC0,
     VoiceEnd = 0xD80,
+    WindowEnd = 0xE00,
 };
 
 // Per-voice registers, by their offset inside the voice's 16 bytes.
@@ -62,13 +74,59 @@ int decodeAddress(unsigned long address)
 
 int imageIndex(int reg)
 {
-    return (reg - 0xC00) >> 1;
+    return (reg - WindowStart) >> 1;
+}
+
+int voiceOf(int reg)
+{
+    return (reg - WindowStart) >> 4;
+}
+
+int voiceRegisterOf(int reg)
+{
+    return reg & 0xF;
+}
+
+// The registers with a bit per voice come in pairs: the low register's bits 0-15
+// are voices 0-15, the high one's (address bit 1 set) bits 0-7 voices 16-23.
+struct VoiceBits
+{
+    int first;
+    int count;
+};
+
+VoiceBits voiceBitsOf(int reg)
+{
+    return (reg & 2) != 0 ? VoiceBits{16, 8} : VoiceBits{0, 16};
+}
+
+// Sound RAM by byte address, which wraps at its end; transfers move a word at a time.
+int transferWord(int byteAddress)
+{
+    return (byteAddress & 0x7FFFE) >> 1;
+}
+
+int nextTransferAddress(int byteAddress)
+{
+    return (byteAddress + 2) & 0x7FFFF;
+}
+
+// The CPU address of a register, by its low 12 bits.
+unsigned long addressOf(int reg)
+{
+    return 0x1F801000UL + static_cast<unsigned long>(reg);
 }
 
 // Transfer-mode field of the control word (bits 4-5).
 int transferMode(unsigned short control)
 {
     return (control >> 4) & 3;
+}
+
+// The control word with transfer mode 0 (stop), as a finished DMA leaves it.
+unsigned short withoutTransferMode(unsigned short control)
+{
+    return static_cast<unsigned short>(control & 0xFFCF);
 }
 } // namespace
 
@@ -91,8 +149,8 @@ SPU::~SPU() {}
 void SPU::init()
 {
     restoring = true;
-    for (unsigned long address = 0x1F801C00; address < 0x1F801E00; address += 2)
-        writeRegisterDispatch(address, 0);
+    for (int reg = WindowStart; reg < WindowEnd; reg += 2)
+        writeRegisterDispatch(addressOf(reg), 0);
     restoring = false;
 
     std::memset(soundBuffer, 0, sizeof(soundBuffer));
@@ -134,7 +192,7 @@ void SPU::writeRegisterDispatch(unsigned long address, unsigned short value)
     {
         // An odd address only writes the image of the even register below it.
         if (!odd)
-            writeVoiceRegister((reg - 0xC00) >> 4, reg & 0xF, value);
+            writeVoiceRegister(voiceOf(reg), voiceRegisterOf(reg), value);
         spuRegister[imageIndex(reg)] = value;
         return;
     }
@@ -155,51 +213,28 @@ void SPU::writeRegisterDispatch(unsigned long address, unsigned short value)
         break;
     case KeyOnLo:
     case KeyOnHi:
-    {
-        const int base = reg == KeyOnLo ? 0 : 16;
-        const int count = reg == KeyOnLo ? 16 : 8;
-        for (int i = 0; i < count; ++i)
-            if (value & (1 << i))
-                voices[base + i].setKeyOn(1);
+        setVoiceBits(reg, value, &Voice::setKeyOn); // a 0 bit leaves its voice alone
         break;
-    }
     case KeyOffLo:
     case KeyOffHi:
-    {
-        const int base = reg == KeyOffLo ? 0 : 16;
-        const int count = reg == KeyOffLo ? 16 : 8;
-        for (int i = 0; i < count; ++i)
-            if (value & (1 << i))
-                voices[base + i].setKeyOff(1);
+        setVoiceBits(reg, value, &Voice::setKeyOff); // a 0 bit leaves its voice alone
         break;
-    }
     case PitchModLo:
     case PitchModHi:
+        setVoiceBits(reg, value, &Voice::setFMMode);
+        break;
     case NoiseModeLo:
     case NoiseModeHi:
+        setVoiceBits(reg, value, &Voice::setNoiseMode);
+        break;
     case ReverbModeLo:
     case ReverbModeHi:
+        setVoiceBits(reg, value, &Voice::setReverbMode);
+        break;
     case EndFlagsLo:
     case EndFlagsHi:
-    {
-        const bool high = (reg & 2) != 0;
-        const int base = high ? 16 : 0;
-        const int count = high ? 8 : 16;
-        for (int i = 0; i < count; ++i)
-        {
-            const int bit = (value >> i) & 1;
-            Voice& voice = voices[base + i];
-            if (reg == PitchModLo || reg == PitchModHi)
-                voice.setFMMode(bit);
-            else if (reg == NoiseModeLo || reg == NoiseModeHi)
-                voice.setNoiseMode(bit);
-            else if (reg == ReverbModeLo || reg == ReverbModeHi)
-                voice.setReverbMode(bit);
-            else
-                voice.setChannelActive(bit);
-        }
+        setVoiceBits(reg, value, &Voice::setChannelActive);
         break;
-    }
     case ReverbWorkStart:
         mixer.setReverbWorkAddr(value);
         break;
@@ -228,13 +263,31 @@ void SPU::writeRegisterDispatch(unsigned long address, unsigned short value)
     case CDVolumeR:
         stream.setXAVolumeR(value);
         break;
-    default: // 0xDA0, 0xDAC, 0xDB4..0xDBF and the reverb block: image only here
+    // Stored only: the image below is all there is of them.
+    case Unused0xDA0:
+    case TransferControl:
+    case ExternalVolumeL:
+    case ExternalVolumeR:
+    case CurrentMainVolumeL:
+    case CurrentMainVolumeR:
+    case Unused0xDBC:
+    case Unused0xDBE:
+        break;
+    default: // the reverb block, which the reverb reads from the image below
         break;
     }
 
     spuRegister[imageIndex(reg)] = value;
     if (reg >= ReverbBlock)
         mixer.setReverb(spuRegister + imageIndex(ReverbBlock));
+}
+
+// Each voice of a per-voice bit register gets its bit, in ascending voice order.
+void SPU::setVoiceBits(int reg, unsigned short value, void (Voice::*set)(int))
+{
+    const VoiceBits bits = voiceBitsOf(reg);
+    for (int i = 0; i < bits.count; ++i)
+        (voices[bits.first + i].*set)((value >> i) & 1);
 }
 
 void SPU::writeVoiceRegister(int voice, int reg, unsigned short value)
@@ -270,7 +323,9 @@ void SPU::writeVoiceRegister(int voice, int reg, unsigned short value)
 }
 
 // Control word: enable (15), mute (14), noise clock (8-13), reverb master enable (7),
-// IRQ enable (6), transfer mode (4-5), CD reverb enable (2).
+// IRQ enable (6), transfer mode (4-5), CD reverb enable (2). Enable, mute and bits
+// 0, 1 and 3 are stored only: kept and read back (bits 0-3 in the status word),
+// with no effect on sound.
 void SPU::writeControl(unsigned short value)
 {
     control = value;
@@ -296,8 +351,8 @@ unsigned short SPU::readRegister(unsigned long address)
 
     if (reg < VoiceEnd)
     {
-        Voice& v = voices[(reg - 0xC00) >> 4];
-        switch (reg & 0xF)
+        Voice& v = voices[voiceOf(reg)];
+        switch (voiceRegisterOf(reg))
         {
         case VoiceADSRVolume:
             return static_cast<unsigned short>(v.getCurrentADSRVolume());
@@ -313,11 +368,10 @@ unsigned short SPU::readRegister(unsigned long address)
     case EndFlagsLo:
     case EndFlagsHi:
     {
-        const int base = reg == EndFlagsLo ? 0 : 16;
-        const int count = reg == EndFlagsLo ? 16 : 8;
+        const VoiceBits bits = voiceBitsOf(reg);
         unsigned short flags = 0;
-        for (int i = 0; i < count; ++i)
-            if (voices[base + i].getChannelActive())
+        for (int i = 0; i < bits.count; ++i)
+            if (voices[bits.first + i].getChannelActive())
                 flags |= static_cast<unsigned short>(1 << i);
         return flags;
     }
@@ -330,11 +384,11 @@ unsigned short SPU::readRegister(unsigned long address)
     }
 }
 
-// Status: the stored bits 11-15, a value by transfer mode, the control word's
-// bits 0-3 (CD audio and external input enables), and the IRQ flag as bit 6. With
-// the mode's bits 4-5, status bits 0-5 mirror control bits 0-5 as on the console:
-// sound drivers wait after every control write, without a time limit, until
-// (status & 0x3F) == (control & 0x3F).
+// Status: the stored bits 11-15 (stored only: nothing else reads them), a value by
+// transfer mode, the control word's bits 0-3 (CD audio and external input enables),
+// and the IRQ flag as bit 6. With the mode's bits 4-5, status bits 0-5 mirror
+// control bits 0-5 as on the console: sound drivers wait after every control
+// write, without a time limit, until (status & 0x3F) == (control & 0x3F).
 unsigned short SPU::readStatus() const
 {
     static const unsigned short modeBits[4] = {0x0000, 0x0010, 0x02A0, 0x01B0};
@@ -345,24 +399,18 @@ unsigned short SPU::readStatus() const
     return value;
 }
 
-// One transfer write step, without the interrupt check.
-void SPU::storeStep(unsigned short value)
-{
-    soundBuffer[(transferAddress & 0x7FFFE) >> 1] = value;
-    VagBlock::flushCache(transferAddress);
-    transferAddress = (transferAddress + 2) & 0x7FFFF;
-}
-
 void SPU::writeDMA(unsigned short value)
 {
-    storeStep(value);
+    soundBuffer[transferWord(transferAddress)] = value;
+    VagBlock::flushCache(transferAddress);
+    transferAddress = nextTransferAddress(transferAddress);
     SPUIRQ();
 }
 
 unsigned short SPU::readDMA()
 {
-    const unsigned short value = soundBuffer[(transferAddress & 0x7FFFE) >> 1];
-    transferAddress = (transferAddress + 2) & 0x7FFFF;
+    const unsigned short value = soundBuffer[transferWord(transferAddress)];
+    transferAddress = nextTransferAddress(transferAddress);
     SPUIRQ();
     return value;
 }
@@ -373,7 +421,7 @@ void SPU::writeDMAMemory(const unsigned short* source, int count)
         return;
     for (int i = 0; i < count; ++i)
         writeDMA(source[i]);
-    control &= 0xFFCF;
+    control = withoutTransferMode(control);
 }
 
 void SPU::readDMAMemory(unsigned short* destination, int count)
@@ -382,17 +430,13 @@ void SPU::readDMAMemory(unsigned short* destination, int count)
         return;
     for (int i = 0; i < count; ++i)
         destination[i] = readDMA();
-    control &= 0xFFCF;
+    control = withoutTransferMode(control);
 }
 
 void SPU::flushXferBuffer()
 {
     for (int i = 0; i < xferBufferCount; ++i)
-    {
-        storeStep(static_cast<unsigned short>(xferBuffer[i]));
-        if (!irqFlag && transferAddress == irqAddress * 8)
-            transferIRQCount += irqEnable;
-    }
+        writeDMA(static_cast<unsigned short>(xferBuffer[i]));
     xferBufferCount = 0;
 }
 
@@ -403,8 +447,8 @@ bool SPU::ChkXferAlignment() const
 
 void SPU::XferAlignmentHack()
 {
-    restoreRegister(0x1F801DA6, static_cast<unsigned short>((transferAddress / 8) & 0xFFFF));
-    restoreRegister(0x1F801DAA, static_cast<unsigned short>(control & 0xFFCF));
+    restoreRegister(addressOf(TransferAddress), static_cast<unsigned short>((transferAddress / 8) & 0xFFFF));
+    restoreRegister(addressOf(Control), withoutTransferMode(control));
 }
 
 void SPU::SPUIRQ()

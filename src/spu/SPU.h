@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reverb/SoundRam.h"
 #include "synth/Mixer.h"
 #include "synth/StreamSound.h"
 #include "synth/Voice.h"
@@ -14,11 +15,19 @@
 // same without the export's extras) and restoreRegister (save-state replay and
 // reset: transfer data dropped, no flush).
 //
+// No statics of its own. It writes the voices' shared ones (the IRQ address, the
+// noise clock; it collects and clears the hit count) and invalidates the decoder's
+// shared caches (VagBlock) at each transfer write and at reset.
+//
+// Registers that are stored only (kept in the image and read back, with no effect
+// on sound) are marked so in the decode: 0xDA0, transfer control, 0xDB4..0xDBE, the
+// control word's enable, mute and bits 0, 1 and 3, and the status bits 11-15.
+//
 // Not thread-safe by itself: every caller holds the critical section.
 class SPU
 {
 public:
-    static const int SoundBufferWords = 0x40000; // 512 KiB
+    static const int SoundBufferWords = SoundRamWords;
     static const int RegisterCount = 256;
     static const int VoiceCount = 24;
     static const int XferBufferSize = 32;
@@ -78,9 +87,9 @@ private:
 
     void writeRegisterDispatch(unsigned long address, unsigned short value);
     void writeVoiceRegister(int voice, int reg, unsigned short value);
+    void setVoiceBits(int reg, unsigned short value, void (Voice::*set)(int));
     void writeControl(unsigned short value);
     unsigned short readStatus() const;
-    void storeStep(unsigned short value);
 
     // The block length that keeps every effect inside it unobserved (see playBlock).
     int unobservedFrames(int frames) const;
@@ -97,11 +106,11 @@ private:
     unsigned short soundBuffer[SoundBufferWords];
     unsigned short spuRegister[RegisterCount];
     unsigned short control;
-    unsigned short status;
+    unsigned short status; // bits 11-15 as written, stored only
     unsigned short irqAddress;
     int transferAddress;
-    int enable;
-    int mute;
+    int enable; // stored only
+    int mute;   // stored only
     int irqEnable;
     int irqFlag;
     int transferIRQCount;

@@ -2,8 +2,13 @@
 
 // ADSR envelope of one voice, stepped once per 44100 Hz output sample.
 // The level is an accumulator of ADSRResolutionBit (27) bits; the voice multiplies
-// its samples by the 15-bit ADSR volume (accumulator >> 12). The rate tables are
-// shared with the volume sweeps (new_table_sr).
+// its samples by the 15-bit ADSR volume (accumulator >> 12).
+//
+// The rate tables are class statics because every envelope and every volume sweep
+// (Volume, through new_table_sr) steps by the same rates: the first Envelope
+// constructed builds them (in the plugin, a voice of the global SPU while the
+// library loads) and nothing writes them after; ADSRResolution is a constant
+// initialised before any constructor runs.
 class Envelope
 {
   public:

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "synth/VagBlock.h"
+
 // The sums of one block of output frames, filled voice by voice: for each frame the
 // sources that are not sent to the reverb (dry) and those that are (send; the main
 // sum is the two together), and the noise generator's value for each frame (ticked
@@ -25,7 +27,9 @@ struct VoiceBlock
     // enters adds its 28 samples). A step is under 4 samples, so a block of frames
     // steps over fewer than 4 * MaxFrames samples and enters at most
     // 4 * MaxFrames / 28 + 1 blocks.
-    static const int RunLength = 29 + 28 * (MixBlock::MaxFrames * 4 / 28 + 2);
+    static const int RunLength =
+        VagBlock::WindowSize +
+        VagBlock::BlockSamples * (MixBlock::MaxFrames * 4 / VagBlock::BlockSamples + 2);
 
     int run[RunLength];
     int samples[MixBlock::MaxFrames];

@@ -1,5 +1,7 @@
 #include "synth/Mixer.h"
 
+#include "reverb/SoundRam.h"
+
 #include <cstdint>
 
 Mixer::Mixer()
@@ -9,18 +11,6 @@ Mixer::Mixer()
 }
 
 Mixer::~Mixer() {}
-
-namespace
-{
-short clamp16(int64_t value)
-{
-    if (value > 32767)
-        return 32767;
-    if (value < -32768)
-        return -32768;
-    return static_cast<short>(value);
-}
-} // namespace
 
 void Mixer::getMixSound(short& left, short& right)
 {
@@ -39,8 +29,8 @@ void Mixer::getMixSound(short& left, short& right)
     mainVolumeL.updateCurrentVolume();
     mainVolumeR.updateCurrentVolume();
 
-    left = clamp16((sumL * mainVolumeL.getCurrentVolume()) >> 14);
-    right = clamp16((sumR * mainVolumeR.getCurrentVolume()) >> 14);
+    left = saturate16<short>((sumL * mainVolumeL.getCurrentVolume()) >> 14);
+    right = saturate16<short>((sumR * mainVolumeR.getCurrentVolume()) >> 14);
 
     mainSumL = mainSumR = 0;
     reverbSendL = reverbSendR = 0;
@@ -57,9 +47,10 @@ void Mixer::mixBlock(int frames, const MixBlock& block, short* out)
         if (reverbEnabled == 0)
             for (int k = 0; k < frames; ++k)
             {
-                out[2 * k] = clamp16((static_cast<int64_t>(block.dryL[k] + block.sendL[k]) * volumeL) >> 14);
+                out[2 * k] =
+                    saturate16<short>((static_cast<int64_t>(block.dryL[k] + block.sendL[k]) * volumeL) >> 14);
                 out[2 * k + 1] =
-                    clamp16((static_cast<int64_t>(block.dryR[k] + block.sendR[k]) * volumeR) >> 14);
+                    saturate16<short>((static_cast<int64_t>(block.dryR[k] + block.sendR[k]) * volumeR) >> 14);
             }
         else
             for (int k = 0; k < frames; ++k)
@@ -71,8 +62,8 @@ void Mixer::mixBlock(int frames, const MixBlock& block, short* out)
                                      ((static_cast<int64_t>(returnL) * reverbVolumeL) >> 15);
                 const int64_t sumR = (block.dryR[k] + block.sendR[k]) +
                                      ((static_cast<int64_t>(returnR) * reverbVolumeR) >> 15);
-                out[2 * k] = clamp16((sumL * volumeL) >> 14);
-                out[2 * k + 1] = clamp16((sumR * volumeR) >> 14);
+                out[2 * k] = saturate16<short>((sumL * volumeL) >> 14);
+                out[2 * k + 1] = saturate16<short>((sumR * volumeR) >> 14);
             }
         return;
     }

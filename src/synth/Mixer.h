@@ -7,6 +7,8 @@
 // Sums the voices and the CD input of one output sample into a main pair and a
 // reverb send, runs the selected reverb on the send, adds its return at the reverb
 // output volume (1.15), applies the main volume (1.14) and clamps to 16 bits.
+// No statics of its own; it reads Reverb::ConfigReverbType to tell whether the
+// reverb writes sound RAM.
 class Mixer
 {
 public:

@@ -300,12 +300,16 @@ bool StreamSound::nextFrame(int& left, int& right, unsigned short* soundBuffer)
         read += 2;
         if (read >= size) read = 0;
     }
-    // CD capture areas: left at words 0..511, right at 512..1023. Not a transfer:
-    // no cache invalidation, no IRQ check.
-    soundBuffer[captureIndex] = static_cast<unsigned short>(left);
-    soundBuffer[512 + captureIndex] = static_cast<unsigned short>(right);
-    captureIndex = (captureIndex + 1) & 511;
+    capture(left, right, soundBuffer);
     return played;
+}
+
+void StreamSound::capture(int left, int right, unsigned short* soundBuffer)
+{
+    // Not a transfer: no cache invalidation, no IRQ check.
+    soundBuffer[captureIndex] = static_cast<unsigned short>(left);
+    soundBuffer[CaptureAreaWords + captureIndex] = static_cast<unsigned short>(right);
+    captureIndex = (captureIndex + 1) & (CaptureAreaWords - 1);
 }
 
 void StreamSound::playSound(Mixer* mixer, unsigned short* soundBuffer)
@@ -323,11 +327,7 @@ void StreamSound::playBlock(int frames, MixBlock& block, unsigned short* soundBu
         if (capturesSilence())
         {
             for (; k < frames; ++k)
-            {
-                soundBuffer[captureIndex] = 0;
-                soundBuffer[512 + captureIndex] = 0;
-                captureIndex = (captureIndex + 1) & 511;
-            }
+                capture(0, 0, soundBuffer);
             return;
         }
         int left, right;

@@ -15,13 +15,18 @@ class Mixer;
 // area (the previous chunk's last frame, then the current chunk) in units of
 // 1/44100 source frame. Callers hold the critical section; the exports call
 // canPlay, then checkStreamBuffer, then playStream.
+//
+// The one static, ConfigWaitForXABufferIsFree, is a setting of the plugin: written
+// by Config::updateConfigValue at SPUopen and on each change in the real-time
+// window; SPUinit clears it after its own updateConfigValue.
 class StreamSound
 {
 public:
     static int ConfigWaitForXABufferIsFree;
-    // Sound RAM words 0..1023: the CD capture areas (left, then right), written
-    // every output frame.
+    // Sound RAM words 0..1023: the CD capture areas (left at 0..511, then right at
+    // 512..1023), written every output frame.
     static const int CaptureWords = 1024;
+    static const int CaptureAreaWords = CaptureWords / 2;
     static const int StagingEntries = 16386;
     static const int OutputRate = 44100;
     // The most entries the staging area takes after the carried frame. Larger
@@ -91,6 +96,8 @@ private:
     // One output frame of the ring (0, 0 when it is empty), stored in the capture
     // areas; false when the ring was empty.
     bool nextFrame(int& left, int& right, unsigned short* soundBuffer);
+    // Stores one frame in the capture areas and moves on.
+    void capture(int left, int right, unsigned short* soundBuffer);
     bool repeatDue() const;
 
     int volumeL;

@@ -1,6 +1,7 @@
 #include "synth/VagBlock.h"
 
 #include "reverb/Reverb.h"
+#include "reverb/SoundRam.h"
 #include "synth/StreamSound.h"
 
 #include <cstring>
@@ -14,7 +15,6 @@ Reverb* VagBlock::WorkAreaWriter = nullptr;
 namespace
 {
 const int CaptureWords = StreamSound::CaptureWords;
-const int SoundRamWords = 0x40000;
 } // namespace
 
 VagBlock::VagBlock() : window(ownWindow), history1(0), history2(0), nextPulse(0)
@@ -44,7 +44,7 @@ void VagBlock::flushAllCache()
 int VagBlock::getFlag(int unitAddress)
 {
     const int byteOffset = (unitAddress & 0xFFFF) * 8;
-    return (SoundBuffer[byteOffset >> 1] >> 8) & 7;
+    return (SoundBuffer[byteOffset >> 1] >> 8) & AllLoopFlags;
 }
 
 namespace
@@ -77,8 +77,7 @@ void VagBlock::decodeBlock(int unitAddress, int* out)
         for (int k = 0; k < 4; ++k)
         {
             const int d = static_cast<short>((word >> (4 * k)) << 12) >> 12;
-            int sample = (d * scale + h1 * a + h2 * b) >> 6;
-            sample = sample > 32767 ? 32767 : (sample < -32768 ? -32768 : sample);
+            const int sample = saturate16((d * scale + h1 * a + h2 * b) >> 6);
             *out++ = sample;
             h2 = h1;
             h1 = sample;
@@ -138,14 +137,14 @@ void VagBlock::setVagBlock(int unitAddress, bool reset)
         }
         else
         {
-            ownWindow[0] = ownWindow[28];
+            ownWindow[0] = ownWindow[BlockSamples];
         }
         window = ownWindow;
         decodeOrReuse(unitAddress, ownWindow + 1);
         return;
     }
 
-    const int last = window[28];
+    const int last = window[BlockSamples];
     CacheBlock& entry = CacheBlocks[(unitAddress >> 1) & (BlockCount - 1)];
     window = entry.window;
     window[0] = last;

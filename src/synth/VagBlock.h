@@ -21,15 +21,37 @@
 // a block is reused only if it lies below the lowest word the reverb has written
 // since the table was last emptied (flushAllCache empties both).
 //
+// The statics are shared by the 24 voices' decoders, which all read the one sound
+// RAM: SoundBuffer and WorkAreaWriter are set once, by the SPU's constructor
+// (setSoundBuffer); CacheBlocks and Decoded hold decodes that any voice may reuse;
+// ConfigCacheVagDecode is written only by Config::updateConfigValue (at SPUinit, at
+// SPUopen and on each change in the real-time window).
+//
 // Addresses are in 8-byte units (0..0xFFFF), positions are 20.12 fixed point.
 class Reverb;
 
 class VagBlock
 {
   public:
+    static const int BlockSamples = 28;
+    // The window: the sample before the block, then the block's samples.
+    static const int WindowSize = BlockSamples + 1;
+
+    // A block's loop flags, bits 0-2 of its header's second byte (getFlag). Entering
+    // a block with LoopStart makes it the repeat address; entering one with LoopEnd
+    // raises the voice's end flag, and leaving it jumps to the repeat address, which
+    // without LoopRepeat also silences the voice.
+    enum LoopFlag
+    {
+        LoopEnd = 1,
+        LoopRepeat = 2,
+        LoopStart = 4,
+        AllLoopFlags = LoopEnd | LoopRepeat | LoopStart
+    };
+
     struct CacheBlock
     {
-        int window[29];
+        int window[WindowSize];
         int history1After;
         int history2After;
         unsigned char valid;
@@ -43,7 +65,7 @@ class VagBlock
         int history2Before;
         int history1After;
         int history2After;
-        int samples[28];
+        int samples[BlockSamples];
     };
 
     static const int BlockCount = 32768;
@@ -79,7 +101,6 @@ class VagBlock
     // entered appended to it by appendBlock (as setVagBlock(unitAddress, false) moves
     // the window on), read through at positions counted from the run's start, and
     // the last window taken back by endRun.
-    static const int WindowSize = 29;
     // Whether the window is the decoder's own (a cache entry's is not run through).
     bool canRun() const { return window == ownWindow; }
     void beginRun(int* run) const;
@@ -92,7 +113,7 @@ class VagBlock
   protected:
     static Reverb* WorkAreaWriter;
 
-    int ownWindow[29];
+    int ownWindow[WindowSize];
     int* window;
     int history1;
     int history2;

@@ -57,7 +57,7 @@ void Voice::setKeyOn(int on)
     channelActive = 0;
     processVagHeader();
     decoder.setVagBlock(currentAddress, true);
-    position = 0x1000;
+    position = KeyOnPosition;
     envelope.KeyOn();
     irqHit = false;
 }
@@ -80,13 +80,12 @@ void Voice::setControlNoiseFreq(int bits)
     NoiseClock = ((bits & 3) + 4) << ((bits >> 2) + 2);
 }
 
-// Loop flags of the block being entered: loop start (bit 2) moves the repeat
-// address here; loop end (bit 0) raises the end flag.
+// Loop flags of the block being entered.
 void Voice::processVagHeader()
 {
     const int flags = VagBlock::getFlag(currentAddress);
-    if (flags & 4) repeatAddress = currentAddress;
-    if (flags & 1) channelActive = 1;
+    if (flags & VagBlock::LoopStart) repeatAddress = currentAddress;
+    if (flags & VagBlock::LoopEnd) channelActive = 1;
 }
 
 bool Voice::moveNextVagPosition()
@@ -98,31 +97,25 @@ bool Voice::moveNextVagPosition()
         irqHit = true;
     }
     const int flags = VagBlock::getFlag(currentAddress);
-    switch (flags)
+    if (flags & VagBlock::LoopEnd)
     {
-    case 1:
-    case 5: // loop end without repeat: the voice falls silent and walks on
-        envelope.stop();
-        stopped = true;
         repeatAddress &= 0xFFFE;
         currentAddress = repeatAddress;
-        break;
-    case 3:
-        repeatAddress &= 0xFFFE;
-        currentAddress = repeatAddress;
-        break;
-    case 7:
-        repeatAddress &= 0xFFFE;
-        currentAddress = repeatAddress;
-        if (ConfigSPUIRQForceInterruptFlag7 != 0 && irqHit)
+        if ((flags & VagBlock::LoopRepeat) == 0)
+        {
+            // The voice falls silent and walks on.
+            envelope.stop();
+            stopped = true;
+        }
+        else if (flags == VagBlock::AllLoopFlags && ConfigSPUIRQForceInterruptFlag7 != 0 && irqHit)
         {
             ++SpuIRQCount;
             irqHit = false;
         }
-        break;
-    default: // 0, 2, 4, 6: no loop end
+    }
+    else
+    {
         currentAddress += 2;
-        break;
     }
     currentAddress &= 0xFFFF;
     return stopped;
@@ -145,6 +138,18 @@ int Voice::stepFor(int modulatorOutput) const
     return step;
 }
 
+bool Voice::stepSample(int step, bool decode)
+{
+    if (position + step <= LastPosition)
+    {
+        position += step;
+        return false;
+    }
+    const bool stopped = enterNextBlock(step);
+    if (decode) decoder.setVagBlock(currentAddress, false);
+    return stopped;
+}
+
 void Voice::playSound(Mixer* mixer)
 {
     const int step = stepFor(prevVoice != nullptr ? prevVoice->currentOutput : 0);
@@ -153,26 +158,13 @@ void Voice::playSound(Mixer* mixer)
     {
         // Silent: keep walking (loop flags, IRQ hits) without decoding or output.
         irqHit = false;
-        position += step;
-        if (position > LastPosition)
-        {
-            moveNextVagPosition();
-            processVagHeader();
-            position -= BlockSpan;
-        }
+        stepSample(step, false);
         countHits(1);
         return;
     }
 
     int s = decoder.getPulse(position);
-    position += step;
-    if (position > LastPosition)
-    {
-        moveNextVagPosition();
-        processVagHeader();
-        decoder.setVagBlock(currentAddress, false);
-        position -= BlockSpan;
-    }
+    stepSample(step, true);
     if (noiseMode != 0) s = getCurrentNoiseValue();
     countHits(1);
     volumeL.updateCurrentVolume();
@@ -223,10 +215,11 @@ int Voice::framesUnobserved(int frames, const Watch& watch) const
 
         // Leaving the block reads its flags, entering the next one its flags and samples.
         if (written) bound = std::min(bound, std::max(k, 1));
-        if (watch.irqAddress >= 0 && (address + 1 == watch.irqAddress || (flags == 7 && watch.forceFlag7)))
+        if (watch.irqAddress >= 0 &&
+            (address + 1 == watch.irqAddress || (flags == VagBlock::AllLoopFlags && watch.forceFlag7)))
             bound = std::min(bound, k + 1);
 
-        if (flags & 1)
+        if (flags & VagBlock::LoopEnd)
         {
             repeat &= 0xFFFE;
             address = repeat;
@@ -237,7 +230,7 @@ int Voice::framesUnobserved(int frames, const Watch& watch) const
         }
         address &= 0xFFFF;
         flags = VagBlock::getFlag(address);
-        if (flags & 4) repeat = address;
+        if (flags & VagBlock::LoopStart) repeat = address;
         written = watch.written(address);
         if (written) bound = std::min(bound, std::max(k, 1));
         if (address == watch.irqAddress) bound = std::min(bound, k + 1);
@@ -288,6 +281,11 @@ void Voice::playBlock(int frames, const int* noise, const int* modulator, int* o
             outputs[k] = currentOutput;
 }
 
+int Voice::stepsInBlock(int step, int frames) const
+{
+    return step == 0 ? frames : std::min(frames, (LastPosition - position) / step);
+}
+
 bool Voice::enterNextBlock(int step)
 {
     position += step;
@@ -313,7 +311,7 @@ int Voice::readSamples(int frames, const int* modulator, VoiceBlock& scratch, bo
     int k = 0;
     while (k < frames)
     {
-        const int inside = step == 0 ? frames - k : std::min(frames - k, (LastPosition - position) / step);
+        const int inside = stepsInBlock(step, frames - k);
         position += inside * step;
         countHits(inside);
         k += inside;
@@ -321,7 +319,7 @@ int Voice::readSamples(int frames, const int* modulator, VoiceBlock& scratch, bo
         ++k;
         stopped = enterNextBlock(step);
         decoder.appendBlock(currentAddress, lastWindow);
-        lastWindow += VagBlock::WindowSize - 1;
+        lastWindow += VagBlock::BlockSamples;
         countHits(1);
         if (stopped) break;
     }
@@ -340,14 +338,7 @@ int Voice::readSamplesWindowByWindow(int frames, const int* modulator, int* samp
     {
         const int step = stepAt(modulator, k);
         samples[k++] = decoder.getPulse(position);
-        if (position + step <= LastPosition)
-        {
-            position += step;
-            countHits(1);
-            continue;
-        }
-        stopped = enterNextBlock(step);
-        decoder.setVagBlock(currentAddress, false);
+        stopped = stepSample(step, true);
         countHits(1);
         if (stopped) break;
     }
@@ -364,7 +355,7 @@ void Voice::walkSilent(int from, int frames, const int* modulator)
         if (modulated())
             inside = position + step > LastPosition ? 0 : 1;
         else
-            inside = step == 0 ? frames - k : std::min(frames - k, (LastPosition - position) / step);
+            inside = stepsInBlock(step, frames - k);
         if (inside > 0)
         {
             position += inside * step;

@@ -13,8 +13,13 @@ class Mixer;
 // two volumes and adds the result to the mixer. Block flags make it loop or stop;
 // meeting the IRQ address counts an interrupt hit in SpuIRQCount.
 //
-// The class statics are shared by all voices: fine tuning, the IRQ address and hit
-// count, and the noise generator (ticked once per frame by the renderer).
+// The class statics are shared by all voices, as the SPU has one of each: the
+// Config statics (fine tuning, the flag-7 interrupt switch), written only by
+// Config::updateConfigValue at SPUinit, at SPUopen and on each change in the
+// real-time window; the IRQ address, written by the SPU's IRQ address register; the
+// hit count, which every voice adds to and the SPU collects and clears after each
+// frame or block (getSpuIRQCount); and the noise generator, its clock written by
+// the control register, its state ticked once per frame by the renderer.
 //
 // Two renderers play a voice: playSound one frame at a time (all voices, then the
 // next frame), and playBlock a whole block of frames before the next voice runs.
@@ -23,30 +28,32 @@ class Mixer;
 // block renderer asks framesUnobserved how long that holds.
 class Voice
 {
-public:
-  // Positions: 28 samples a block in 20.12 fixed point; a step above LastPosition
-  // enters the next block. Steps are at most MaxStep (just under 4 samples).
-  static const int BlockSpan = 28 << 12;
-  static const int LastPosition = BlockSpan - 1;
-  static const int MaxStep = 0x3FFF;
+  public:
+    // Positions: 28 samples a block in 20.12 fixed point; a step above LastPosition
+    // enters the next block. Steps are at most MaxStep (just under 4 samples). Key-on
+    // starts at the block's first sample, element 1 of the decoder's window.
+    static const int BlockSpan = VagBlock::BlockSamples << 12;
+    static const int LastPosition = BlockSpan - 1;
+    static const int MaxStep = 0x3FFF;
+    static const int KeyOnPosition = 1 << 12;
 
-  // What the frames of a block may observe of a voice: the IRQ address while an
-  // interrupt is armed (-1: none armed), the flag-7 switch, and the sound RAM the
-  // SPU writes during the block (the CD capture words below capturedWords, the
-  // reverb's work area from reverbWord on, at most the end of sound RAM).
-  struct Watch
-  {
-      int irqAddress;
-      bool forceFlag7;
-      int capturedWords;
-      int reverbWord;
+    // What the frames of a block may observe of a voice: the IRQ address while an
+    // interrupt is armed (-1: none armed), the flag-7 switch, and the sound RAM the
+    // SPU writes during the block (the CD capture words below capturedWords, the
+    // reverb's work area from reverbWord on, at most the end of sound RAM).
+    struct Watch
+    {
+        int irqAddress;
+        bool forceFlag7;
+        int capturedWords;
+        int reverbWord;
 
-      bool written(int unitAddress) const
-      {
-          const int first = (unitAddress & 0xFFFE) * 4;
-          return first < capturedWords || first + 8 > reverbWord;
-      }
-  };
+        bool written(int unitAddress) const
+        {
+            const int first = (unitAddress & 0xFFFE) * 4;
+            return first < capturedWords || first + 8 > reverbWord;
+        }
+    };
 
     static int ConfigFinetune;
     static int ConfigFinetuneRate;
@@ -106,7 +113,10 @@ public:
     static void UpdateNoise();
     // UpdateNoise for `frames` frames, storing the noise value after each.
     static void UpdateNoise(int frames, int* values);
-    static int getCurrentNoiseValue() { return static_cast<short>(static_cast<unsigned int>(NoiseState) >> 16); }
+    static int getCurrentNoiseValue()
+    {
+        return static_cast<short>(static_cast<unsigned int>(NoiseState) >> 16);
+    }
 
     // Read-only views for tests and the render benchmark.
     int getPitch() const { return pitch; }
@@ -120,25 +130,30 @@ public:
     const Volume& getVolumeL() const { return volumeL; }
     const Volume& getVolumeR() const { return volumeR; }
 
-protected:
-  bool modulated() const { return fmMode != 0 && prevVoice != nullptr; }
-  // The step of one sample, given the previous voice's output of the same frame.
-  int stepFor(int modulatorOutput) const;
-  int stepAt(const int* modulator, int k) const { return stepFor(modulated() ? modulator[k] : 0); }
-  // The block loops of playBlock: samples read while sounding (stops after the
-  // sample whose loop end silences the voice), and the walk of a silent voice.
-  int readSamples(int frames, const int* modulator, VoiceBlock& scratch, bool& stopped);
-  int readSamplesWindowByWindow(int frames, const int* modulator, int* samples, bool& stopped);
-  // The sample whose step enters the next block: true when its loop end silenced
-  // the voice.
-  bool enterNextBlock(int step);
-  void walkSilent(int from, int frames, const int* modulator);
-  void countHits(int samples)
-  {
-      if (currentAddress != SpuIRQAddress) return;
-      SpuIRQCount += samples;
-      irqHit = true;
-  }
+  protected:
+    bool modulated() const { return fmMode != 0 && prevVoice != nullptr; }
+    // The step of one sample, given the previous voice's output of the same frame.
+    int stepFor(int modulatorOutput) const;
+    int stepAt(const int* modulator, int k) const { return stepFor(modulated() ? modulator[k] : 0); }
+    // The block loops of playBlock: samples read while sounding (stops after the
+    // sample whose loop end silences the voice), and the walk of a silent voice.
+    int readSamples(int frames, const int* modulator, VoiceBlock& scratch, bool& stopped);
+    int readSamplesWindowByWindow(int frames, const int* modulator, int* samples, bool& stopped);
+    // The sample whose step enters the next block: true when its loop end silenced
+    // the voice.
+    bool enterNextBlock(int step);
+    // One sample's step, entering the next block where it reaches it (and decoding
+    // that block when `decode`): true when a loop end silenced the voice.
+    bool stepSample(int step, bool decode);
+    void walkSilent(int from, int frames, const int* modulator);
+    // How many of the next `frames` samples, at one step, stay inside the block.
+    int stepsInBlock(int step, int frames) const;
+    void countHits(int samples)
+    {
+        if (currentAddress != SpuIRQAddress) return;
+        SpuIRQCount += samples;
+        irqHit = true;
+    }
 
     bool irqHit;
     VagBlock decoder;

@@ -13,6 +13,8 @@
 // scaleAndMix: out = (sample * level) >> 15 into outputs, then (out * volume) >> 14
 //   per side added to the block's dry sums, or to its reverb send where the voice
 //   sends.
+// The chosen forms are two statics shared by all voices: set while the library
+// loads, and changed after only through useAvx2 (which the tests call).
 class VoiceKernel
 {
   public:

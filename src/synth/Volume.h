@@ -5,6 +5,7 @@
 // A volume register (voice left/right, main left/right): either a fixed volume or a
 // sweep that moves the volume once per output sample. Volumes are 1.14 fixed point
 // (0x4000 = 1.0); the accumulator holds them with ADSRResolutionBit (27) bits.
+// No statics of its own: a sweep steps by the envelope's rate table (Envelope).
 class Volume
 {
   public:
