@@ -541,15 +541,3 @@ int SPU::playBlock(short* out, int frames, int& raised)
     raised += getSpuIRQCount();
     return n;
 }
-
-bool SPU::playStream(const short* samples, int length, int rate, int channels)
-{
-    // Nothing to play counts as done, so that a caller waiting for room never waits
-    // for a chunk that will not be queued.
-    if (samples == nullptr || !StreamSound::canPlay(length, rate, channels))
-        return true;
-    if (!stream.checkStreamBuffer(length, rate, channels))
-        return false;
-    stream.playStream(samples, length, rate, channels);
-    return true;
-}

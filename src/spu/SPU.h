@@ -62,9 +62,6 @@ public:
     // Sample for sample what playSound gives followed by getSpuIRQCount.
     int playBlock(short* out, int frames, int& raised);
 
-    // Queues CD audio when the stream has room (see StreamSound).
-    bool playStream(const short* samples, int length, int rate, int channels);
-
     unsigned short* getSoundBuffer() { return soundBuffer; }
     unsigned short* getSPURegister() { return spuRegister; }
     unsigned long getCurrentTickCount() const { return tickCount; }

@@ -5,9 +5,9 @@
 // its samples by the 15-bit ADSR volume (accumulator >> 12).
 //
 // The rate tables are class statics because every envelope and every volume sweep
-// (Volume, through new_table_sr) steps by the same rates: the first Envelope
-// constructed builds them (in the plugin, a voice of the global SPU while the
-// library loads) and nothing writes them after; ADSRResolution is a constant
+// (Volume, through new_table_sr) steps by the same rates: the first Envelope or
+// Volume constructed builds them (in the plugin, a voice of the global SPU while
+// the library loads) and nothing writes them after; ADSRResolution is a constant
 // initialised before any constructor runs.
 class Envelope
 {
@@ -32,8 +32,8 @@ class Envelope
     virtual ~Envelope();
 
     static void initEnvelopeTable();
-    // Builds the rate tables on the first call (every Envelope and Volume makes it,
-    // so that a sweep never reads an empty table).
+    // Builds the rate tables on the first call; every Envelope and Volume makes it,
+    // so that no step reads an empty table.
     static void buildTablesOnce();
 
     void setADSR1(unsigned short value);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reverb/SoundRam.h"
 #include "synth/MixBlock.h"
 
 class Mixer;
@@ -23,9 +24,8 @@ class StreamSound
 {
 public:
     static int ConfigWaitForXABufferIsFree;
-    // Sound RAM words 0..1023: the CD capture areas (left at 0..511, then right at
-    // 512..1023), written every output frame.
-    static const int CaptureWords = 1024;
+    // The CD capture areas of sound RAM, written every output frame.
+    static const int CaptureWords = ::CaptureWords;
     static const int CaptureAreaWords = CaptureWords / 2;
     static const int StagingEntries = 16386;
     static const int OutputRate = 44100;

@@ -2,7 +2,6 @@
 
 #include "reverb/Reverb.h"
 #include "reverb/SoundRam.h"
-#include "synth/StreamSound.h"
 
 #include <cstring>
 
@@ -11,11 +10,6 @@ unsigned short* VagBlock::SoundBuffer = nullptr;
 VagBlock::CacheBlock VagBlock::CacheBlocks[VagBlock::BlockCount];
 VagBlock::DecodedBlock VagBlock::Decoded[VagBlock::DecodedCount];
 Reverb* VagBlock::WorkAreaWriter = nullptr;
-
-namespace
-{
-const int CaptureWords = StreamSound::CaptureWords;
-} // namespace
 
 VagBlock::VagBlock() : window(ownWindow), history1(0), history2(0), nextPulse(0)
 {
