@@ -18,19 +18,15 @@
 
 namespace
 {
-bool neverRecording()
-{
-    return false;
-}
-
-bool cannotRecord()
+// Until the plugin hands over its recorder: never recording, and none to start.
+bool noRecorder()
 {
     return false;
 }
 
 void nothingToStop() {}
 
-RealtimeRecording recorder = {neverRecording, cannotRecord, nothingToStop};
+RealtimeRecording recorder = {noRecorder, noRecorder, nothingToStop};
 
 pthread_t hRealtimeConfigThread;
 bool realtimeConfigThreadCreated = false;
