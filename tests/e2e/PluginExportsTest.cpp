@@ -164,7 +164,7 @@ TEST_F(ExportsTest, FreezeWithANullRecordDoesNothing)
     EXPECT_EQ(0, plugin().SPUfreeze(1, nullptr));
     EXPECT_EQ(0, plugin().SPUfreeze(2, nullptr));
     std::vector<unsigned char> header(16, 0xEE);
-    header.resize(558640, 0xEE);
+    header.resize(FreezeRecordSize, 0xEE);
     EXPECT_EQ(1, plugin().SPUfreeze(2, reinterpret_cast<SPUFreeze_t*>(header.data())));
     EXPECT_EQ(0, std::memcmp(header.data(), "DIRIR\0", 6));
     EXPECT_EQ(0xEE, header[6]);

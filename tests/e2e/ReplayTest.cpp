@@ -122,7 +122,7 @@ TEST_F(ReplayTest, EntriesPlayAtTheirTimeStampsOverTheSnapshot)
     ASSERT_NE(host.SPUfreeze, nullptr);
     ASSERT_NE(host.SPUrender, nullptr);
     host.SPUinit();
-    std::vector<unsigned char> record(558640, 0);
+    std::vector<unsigned char> record(FreezeRecordSize, 0);
     std::memcpy(record.data(), "DIRIR", 6);
     std::memcpy(record.data() + 16, log.bytes.data() + 0x80000, 512);
     std::memcpy(record.data() + 528, log.bytes.data(), 0x80000);

@@ -1,5 +1,7 @@
 // The spuhost script commands for CD audio and save states, run as a user would.
 
+#include "spuhost/PsxRecords.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -79,10 +81,10 @@ TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
                                  "shutdown\n",
                                  output);
     ASSERT_EQ(0, status) << output;
-    EXPECT_NE(std::string::npos, output.find("freeze size 558640\n")) << output;
+    EXPECT_NE(std::string::npos, output.find("freeze size " + std::to_string(FreezeRecordSize) + "\n")) << output;
 
     const std::vector<unsigned char> state = readFile(dir + "/state.bin");
-    ASSERT_EQ(558640u, state.size());
+    ASSERT_EQ(FreezeRecordSize, state.size());
     EXPECT_EQ("DIRIR", std::string(reinterpret_cast<const char*>(state.data())));
     EXPECT_EQ(0xFF, state[16 + 0x1B0]) << "CD volume left in the register image";
     EXPECT_EQ(0x7F, state[16 + 0x1B1]);
@@ -109,7 +111,7 @@ TEST(SpuhostStreamScriptTest, BadStreamCommandsAreReportedWithTheirLine)
     EXPECT_NE(std::string::npos, output.find("cannot read")) << output;
     std::ofstream(dir + "/short.bin") << "DIRIR";
     EXPECT_EQ(1, runScript(dir, "init\nfreeze load short.bin\n", output));
-    EXPECT_NE(std::string::npos, output.find("558640")) << output;
+    EXPECT_NE(std::string::npos, output.find(std::to_string(FreezeRecordSize))) << output;
     EXPECT_EQ(1, runScript(dir, "init\nfreeze\n", output));
     std::system(("rm -rf '" + dir + "'").c_str());
 }
