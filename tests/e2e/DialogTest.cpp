@@ -3,6 +3,7 @@
 // suite), drawn on a private Xvfb and driven with xdotool.
 
 #include "XServer.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -59,9 +60,8 @@ class DialogHost
 public:
     explicit DialogHost(const std::string& configFile)
     {
-        char pattern[] = "/tmp/spu-dialog-XXXXXX";
-        dir = mkdtemp(pattern);
-        mkdir((dir + "/cfg").c_str(), 0755);
+        EXPECT_TRUE(dir.ok()) << dir.error();
+        mkdir(dir.file("cfg").c_str(), 0755);
         if (!configFile.empty())
             writeFile(configPath(), configFile);
     }
@@ -73,10 +73,9 @@ public:
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        runCommand("rm -rf " + dir);
     }
 
-    std::string configPath() const { return dir + "/cfg/spuTalvane.cfg"; }
+    std::string configPath() const { return dir.file("cfg/spuTalvane.cfg"); }
 
     // Calls the export in a child; its result becomes the child's exit status.
     void call(const char* exportName, bool withDisplay = true)
@@ -86,7 +85,7 @@ public:
         {
             if (!withDisplay)
                 unsetenv("DISPLAY");
-            if (chdir(dir.c_str()) != 0)
+            if (chdir(dir.path().c_str()) != 0)
                 _exit(101);
             void* plugin = dlopen(SPU_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
             if (plugin == nullptr)
@@ -122,7 +121,7 @@ public:
         return -1;
     }
 
-    std::string dir;
+    ScratchDir dir{ScratchDir::StayPut, "spu-dialog"};
 
 private:
     pid_t pid = -1;

@@ -5,6 +5,7 @@
 // what a device captured with what SPUrender gives for the same scene.
 
 #include "spuhost/Plugin.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,32 +21,18 @@ namespace outputscene
 {
 // A fresh directory that becomes the working directory (the plugin reads
 // "./cfg/spuTalvane.cfg" from there); removed with its files afterwards.
-class ScratchDir
+class WorkDir : public ScratchDir
 {
 public:
-    ScratchDir()
-    {
-        char pattern[] = "/tmp/spuoutXXXXXX";
-        path = mkdtemp(pattern);
-        char* cwd = getcwd(nullptr, 0);
-        previous = cwd;
-        std::free(cwd);
-        EXPECT_EQ(chdir(path.c_str()), 0);
-    }
-    ~ScratchDir()
-    {
-        EXPECT_EQ(chdir(previous.c_str()), 0);
-        const std::string command = "rm -rf '" + path + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
+    WorkDir() : ScratchDir(WorkInside, "spuout") { EXPECT_TRUE(ok()) << error(); }
+    ~WorkDir() { EXPECT_TRUE(close()) << error(); }
 
     // The thirteen keys; the ones not given keep their defaults.
     void writeConfig(int audioDevice, int soundBufferSize, int audioOutMethod, int asyncMode = 0,
                      int updateBeforeRegisterAccess = 0) const
     {
-        EXPECT_EQ(system(("mkdir -p '" + path + "/cfg'").c_str()), 0);
-        std::ofstream out(path + "/cfg/spuTalvane.cfg");
+        EXPECT_EQ(system(("mkdir -p '" + path() + "/cfg'").c_str()), 0);
+        std::ofstream out(file("cfg/spuTalvane.cfg"));
         out << "AudioDevice = " << audioDevice << "\n"
             << "SoundBufferSize = " << soundBufferSize << "\n"
             << "AudioOutMethod = " << audioOutMethod << "\n"
@@ -60,10 +47,6 @@ public:
             << "SPUIRQWaitCPUAction = 0\n"
             << "SPUIRQForceInterruptFlag7 = 0\n";
     }
-
-private:
-    std::string path;
-    std::string previous;
 };
 
 // Two ADPCM blocks at byte 0x1000 looping forever, played by voice 0 at 44.1 kHz

@@ -69,7 +69,7 @@ private:
 
 // Opens the plugin with SDL's disk driver and the given method, plays the scene
 // under register traffic for `ms`, and returns the captured frames.
-std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const ScratchDir& dir, int method, int ms,
+std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const WorkDir& dir, int method, int ms,
                                            bool hostCallsAsync)
 {
     dir.writeConfig(1, RingUnits, method);
@@ -111,7 +111,7 @@ std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const ScratchDir& dir
 
 TEST(PacingTest, ThreadMethodPlaysTheSceneUnderRegisterTraffic)
 {
-    ScratchDir dir;
+    WorkDir dir;
     Plugin plugin;
     ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
     const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 0, 2000, false);
@@ -120,7 +120,7 @@ TEST(PacingTest, ThreadMethodPlaysTheSceneUnderRegisterTraffic)
 
 TEST(PacingTest, TimerMethodPlaysTheSceneUnderRegisterTraffic)
 {
-    ScratchDir dir;
+    WorkDir dir;
     Plugin plugin;
     ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
     const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 1, 2000, false);
@@ -129,7 +129,7 @@ TEST(PacingTest, TimerMethodPlaysTheSceneUnderRegisterTraffic)
 
 TEST(PacingTest, SPUasyncMethodPlaysTheSceneUnderRegisterTraffic)
 {
-    ScratchDir dir;
+    WorkDir dir;
     Plugin plugin;
     ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
     const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 2, 2000, true);
@@ -142,7 +142,7 @@ TEST(PacingTest, UpdateBeforeRegisterAccessRendersBeforeEachRead)
 {
     unsigned short envelopeAtKeyOn = 0;
     {
-        ScratchDir dir;
+        WorkDir dir;
         Plugin plugin;
         ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
         plugin.SPUinit();
@@ -153,7 +153,7 @@ TEST(PacingTest, UpdateBeforeRegisterAccessRendersBeforeEachRead)
     unsigned short envelope[2] = {0, 0};
     for (int option = 0; option <= 1; ++option)
     {
-        ScratchDir dir;
+        WorkDir dir;
         dir.writeConfig(1, 64, 2, 0, option);
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", dir.file("sdl.raw").c_str(), 1);
@@ -174,7 +174,7 @@ TEST(PacingTest, UpdateBeforeRegisterAccessRendersBeforeEachRead)
 
 TEST(PacingTest, CloseWithoutOpenAndOpenTwiceAreHarmless)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, RingUnits, 0);
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", dir.file("sdl.raw").c_str(), 1);
@@ -199,7 +199,7 @@ TEST(PacingTest, CloseWithoutOpenAndOpenTwiceAreHarmless)
 
 TEST(PacingTest, ReopenAfterClosePlaysAgain)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, 64, 0);
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIODELAY", "3", 1);

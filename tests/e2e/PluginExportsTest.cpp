@@ -1,4 +1,5 @@
 #include "HostFixture.h"
+#include "support/ScratchDir.h"
 
 #include <array>
 #include <cstring>
@@ -178,8 +179,9 @@ TEST_F(ExportsTest, FreezeWithANullRecordDoesNothing)
 
 TEST(SpuhostTest, ScriptRunsThroughTheExportsAndRecordsReads)
 {
-    char pattern[] = "/tmp/spu-host-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
+    ScratchDir scratch(ScratchDir::StayPut, "spu-host");
+    ASSERT_TRUE(scratch.ok()) << scratch.error();
+    const std::string dir = scratch.path();
     std::ofstream(dir + "/words.bin", std::ios::binary).write("\x11\x11\x22\x22", 4);
     std::ofstream(dir + "/s.txt") << "init  # reset\n"
                                      "w 1F801DA6 0010\n"
@@ -218,7 +220,6 @@ TEST(SpuhostTest, ScriptRunsThroughTheExportsAndRecordsReads)
     std::ofstream(dir + "/number.txt") << "w 1F801D88 12G4\n";
     run(std::string(SPU_HOST_PATH) + " script " + SPU_PLUGIN_PATH + " " + dir + "/number.txt", status);
     EXPECT_NE(0, status);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(SpuhostTest, InfoReportsTheLibrary)

@@ -11,6 +11,7 @@
 
 #include "model/ReferenceReverb.h"
 #include "spuhost/Plugin.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -166,9 +167,9 @@ int playScene(const Scene& scene, const std::string& dir, int fd)
 Result runScene(const Scene& scene)
 {
     Result result;
-    char dirTemplate[] = "/tmp/spu_reverb_e2e_XXXXXX";
-    if (mkdtemp(dirTemplate) == nullptr) return result;
-    const std::string dir = dirTemplate;
+    ScratchDir scratch(ScratchDir::StayPut, "spu_reverb_e2e");
+    if (!scratch.ok()) return result;
+    const std::string dir = scratch.path();
     int fds[2];
     if (pipe(fds) != 0) return result;
     const pid_t pid = fork();
@@ -188,10 +189,6 @@ Result runScene(const Scene& scene)
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    std::remove((dir + "/cfg/spuTalvane.cfg").c_str());
-    std::remove((dir + "/libspuTalvane-scene.so").c_str());
-    rmdir((dir + "/cfg").c_str());
-    rmdir(dir.c_str());
 
     const size_t frameBytes = 2 * scene.frames * sizeof(short);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes.size() != frameBytes + 0x40000 * 2)

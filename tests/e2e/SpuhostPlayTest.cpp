@@ -44,7 +44,7 @@ int run(const std::string& command)
 
 // Plays scene.script of dir live with the extra arguments, SDL's disk driver
 // capturing, and compares the sound with what "spuhost script" renders of it.
-void expectLiveAsRendered(const ScratchDir& dir, const std::string& extra)
+void expectLiveAsRendered(const WorkDir& dir, const std::string& extra)
 {
     const std::string host = SPU_HOST_PATH;
     const std::string plugin = SPU_PLUGIN_PATH;
@@ -84,7 +84,7 @@ class SpuhostPlayTest : public ::testing::TestWithParam<int>
 
 TEST_P(SpuhostPlayTest, PlaysTheScriptLiveAsScriptRendersIt)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, 256, GetParam());
     {
         std::ofstream(dir.file("scene.script")) << sceneScript(2);
@@ -112,7 +112,7 @@ TEST(SpuhostPlayCommandTest, RefusesBadArguments)
 // leaves the file as it was.
 TEST(SpuhostPlayCommandTest, DeviceOverridesTheSettingsFileWithoutWritingIt)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(3, 256, 0);
     const std::string before = readAll(dir.file("cfg/spuTalvane.cfg"));
     {
@@ -128,7 +128,7 @@ TEST(SpuhostPlayCommandTest, DeviceOverridesTheSettingsFileWithoutWritingIt)
 // user's folder.
 TEST(SpuhostPlayCommandTest, DeviceWithoutSettingsFilePlaysTheDefaults)
 {
-    ScratchDir dir;
+    WorkDir dir;
     {
         std::ofstream(dir.file("scene.script")) << sceneScript(1);
     }
@@ -145,7 +145,7 @@ TEST(SpuhostPlayCommandTest, DeviceWithoutSettingsFilePlaysTheDefaults)
 
 TEST(SpuhostPlayCommandTest, SecondsLimitsThePlay)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, 64, 2);
     {
         std::ofstream(dir.file("long.script")) << sceneScript(30);

@@ -1,6 +1,7 @@
 // The spuhost script commands for CD audio and save states, run as a user would.
 
 #include "spuhost/PsxRecords.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +16,6 @@
 
 namespace
 {
-std::string scratchDir()
-{
-    std::string dir = ::testing::TempDir() + "spuhost_stream_" + std::to_string(::getpid());
-    std::system(("mkdir -p '" + dir + "'").c_str());
-    return dir;
-}
-
 void writeFile(const std::string& path, const std::vector<short>& samples)
 {
     std::ofstream out(path, std::ios::binary);
@@ -59,7 +53,9 @@ int runScript(const std::string& dir, const std::string& script, std::string& ou
 
 TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
 {
-    const std::string dir = scratchDir();
+    ScratchDir scratch(ScratchDir::StayPut, "spuhost_stream");
+    ASSERT_TRUE(scratch.ok()) << scratch.error();
+    const std::string dir = scratch.path();
     std::vector<short> samples(2 * 4032);
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<short>(8000 + (i % 97) * 50);
@@ -98,12 +94,13 @@ TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
     for (size_t i = 0; i + 1 < out.size(); i += 2)
         loud += static_cast<short>(out[i] | (out[i + 1] << 8)) > 1000;
     EXPECT_GT(loud, out.size() / 8) << "the CD audio reaches the output";
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(SpuhostStreamScriptTest, BadStreamCommandsAreReportedWithTheirLine)
 {
-    const std::string dir = scratchDir();
+    ScratchDir scratch(ScratchDir::StayPut, "spuhost_stream");
+    ASSERT_TRUE(scratch.ok()) << scratch.error();
+    const std::string dir = scratch.path();
     std::string output;
     EXPECT_EQ(1, runScript(dir, "init\nxa xa.raw 37800 3\n", output));
     EXPECT_NE(std::string::npos, output.find("script.txt:2:")) << output;
@@ -113,5 +110,4 @@ TEST(SpuhostStreamScriptTest, BadStreamCommandsAreReportedWithTheirLine)
     EXPECT_EQ(1, runScript(dir, "init\nfreeze load short.bin\n", output));
     EXPECT_NE(std::string::npos, output.find(std::to_string(FreezeRecordSize))) << output;
     EXPECT_EQ(1, runScript(dir, "init\nfreeze\n", output));
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
