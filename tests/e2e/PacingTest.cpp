@@ -5,6 +5,7 @@
 // exactly what SPUrender gives for the scene.
 
 #include "OutputScene.h"
+#include "support/AudioOutMethods.h"
 
 #include <gtest/gtest.h>
 
@@ -109,32 +110,23 @@ std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const WorkDir& dir, i
 }
 } // namespace
 
-TEST(PacingTest, ThreadMethodPlaysTheSceneUnderRegisterTraffic)
+// The parameter is the "AudioOutMethod" value; with the SPUasync method (2) the
+// host's SPUasync calls are what paces the output.
+class PacingMethodTest : public ::testing::TestWithParam<int>
 {
+};
+
+TEST_P(PacingMethodTest, PlaysTheSceneUnderRegisterTraffic)
+{
+    const int method = GetParam();
     WorkDir dir;
     Plugin plugin;
     ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
-    const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 0, 2000, false);
+    const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, method, 2000, method == 2);
     EXPECT_GT(expectCaptureMatchesRender(plugin, captured, QueuedSilence), MinimumCompared);
 }
 
-TEST(PacingTest, TimerMethodPlaysTheSceneUnderRegisterTraffic)
-{
-    WorkDir dir;
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
-    const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 1, 2000, false);
-    EXPECT_GT(expectCaptureMatchesRender(plugin, captured, QueuedSilence), MinimumCompared);
-}
-
-TEST(PacingTest, SPUasyncMethodPlaysTheSceneUnderRegisterTraffic)
-{
-    WorkDir dir;
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
-    const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 2, 2000, true);
-    EXPECT_GT(expectCaptureMatchesRender(plugin, captured, QueuedSilence), MinimumCompared);
-}
+INSTANTIATE_TEST_SUITE_P(Methods, PacingMethodTest, ::testing::Values(0, 1, 2), audioOutMethodName);
 
 // With the "SPUasync" method and no SPUasync call nothing paces the output, so
 // without the option the voice never advances; with it every read renders first.

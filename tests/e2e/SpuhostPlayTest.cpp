@@ -2,6 +2,7 @@
 // SDL's disk driver captured must be what "spuhost script" renders with SPUrender.
 
 #include "OutputScene.h"
+#include "support/AudioOutMethods.h"
 
 #include <gtest/gtest.h>
 
@@ -94,7 +95,7 @@ TEST_P(SpuhostPlayTest, PlaysTheScriptLiveAsScriptRendersIt)
     EXPECT_GE(firstSound(live), 65536u * 3 / 8) << "the start silence of the ring";
 }
 
-INSTANTIATE_TEST_SUITE_P(Methods, SpuhostPlayTest, ::testing::Values(0, 2));
+INSTANTIATE_TEST_SUITE_P(Methods, SpuhostPlayTest, ::testing::Values(0, 2), audioOutMethodName);
 
 TEST(SpuhostPlayCommandTest, RefusesBadArguments)
 {
