@@ -3,6 +3,7 @@
 // suite), drawn on a private Xvfb and driven with xdotool.
 
 #include "XServer.h"
+#include "support/Bytes.h"
 #include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
@@ -21,19 +22,6 @@
 namespace
 {
 const char* const ConfigTitle = "Configure Talvane SPU Plugin";
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string configText(int audioDevice, int bufferSize, int outMethod, int asyncMode, int showRealtime, int waitXA,
                        int cacheVag, int finetune, int reverbType, int recOpt, int updateBefore, int irqWait,
@@ -63,7 +51,7 @@ public:
         EXPECT_TRUE(dir.ok()) << dir.error();
         mkdir(dir.file("cfg").c_str(), 0755);
         if (!configFile.empty())
-            writeFile(configPath(), configFile);
+            writeFileText(configPath(), configFile);
     }
 
     ~DialogHost()
@@ -186,7 +174,7 @@ TEST_F(DialogTest, ConfigDialogShowsTheFileValues)
     screenshot("config-dialog-file-values");
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), file);
+    EXPECT_EQ(readFileText(host.configPath()), file);
 }
 
 TEST_F(DialogTest, CancelLeavesTheFileByteForByte)
@@ -200,7 +188,7 @@ TEST_F(DialogTest, CancelLeavesTheFileByteForByte)
     clickAt(window, CacheVagDecodeBox[0], CacheVagDecodeBox[1]);
     clickAt(window, CancelButton[0], CancelButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), file);
+    EXPECT_EQ(readFileText(host.configPath()), file);
 }
 
 TEST_F(DialogTest, OKWritesTheChangedValues)
@@ -216,7 +204,7 @@ TEST_F(DialogTest, OKWritesTheChangedValues)
     screenshot("config-dialog-changed");
     pressKeys(window, "Return");
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), configText(3, 66, 0, 0, 0, 1, 1, -1, 4, 5, 0, 1, 0));
+    EXPECT_EQ(readFileText(host.configPath()), configText(3, 66, 0, 0, 0, 1, 1, -1, 4, 5, 0, 1, 0));
 }
 
 // From "OSS" one step up skips the greyed "WaveMapper" and lands on "SDL", which OK
@@ -232,7 +220,7 @@ TEST_F(DialogTest, SDLIsPickedPastTheGreyedEntry)
     runCommand("xdotool key --delay 80 Up Return");
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), configText(1, 64, 0, 0, 0, 1, 0, 0, 4, 5, 0, 0, 0));
+    EXPECT_EQ(readFileText(host.configPath()), configText(1, 64, 0, 0, 0, 1, 0, 0, 4, 5, 0, 0, 0));
 }
 
 TEST_F(DialogTest, DefaultThenCancelLeavesTheFile)
@@ -245,7 +233,7 @@ TEST_F(DialogTest, DefaultThenCancelLeavesTheFile)
     screenshot("config-dialog-defaults");
     clickAt(window, CancelButton[0], CancelButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), file);
+    EXPECT_EQ(readFileText(host.configPath()), file);
 }
 
 TEST_F(DialogTest, DefaultThenOKWritesTheDefaults)
@@ -258,7 +246,7 @@ TEST_F(DialogTest, DefaultThenOKWritesTheDefaults)
     ASSERT_EQ(host.finish(), 0);
     // The file is rewritten in place, not truncated: the old, longer content leaves
     // a tail behind the thirteen new lines, which the reader never reaches.
-    EXPECT_EQ(readFile(host.configPath()).substr(0, defaultConfigText().size()), defaultConfigText());
+    EXPECT_EQ(readFileText(host.configPath()).substr(0, defaultConfigText().size()), defaultConfigText());
 }
 
 TEST_F(DialogTest, OutOfRangeValueAlertsAndKeepsTheDialogOpen)
@@ -281,7 +269,7 @@ TEST_F(DialogTest, OutOfRangeValueAlertsAndKeepsTheDialogOpen)
     EXPECT_FALSE(findWindow(ConfigTitle).empty());
     clickAt(window, CancelButton[0], CancelButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), file);
+    EXPECT_EQ(readFileText(host.configPath()), file);
 }
 
 TEST_F(DialogTest, RecordingOptionsRoundTripRecOpt)
@@ -301,7 +289,7 @@ TEST_F(DialogTest, RecordingOptionsRoundTripRecOpt)
     ASSERT_TRUE(windowGone("Recording Option"));
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), configText(3, 64, 0, 0, 0, 1, 0, 0, 4, 0x23, 0, 0, 0));
+    EXPECT_EQ(readFileText(host.configPath()), configText(3, 64, 0, 0, 0, 1, 0, 0, 4, 0x23, 0, 0, 0));
 }
 
 TEST_F(DialogTest, RecordingOptionsCancelKeepsRecOpt)
@@ -317,7 +305,7 @@ TEST_F(DialogTest, RecordingOptionsCancelKeepsRecOpt)
     ASSERT_TRUE(windowGone("Recording Option"));
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), defaultConfigText());
+    EXPECT_EQ(readFileText(host.configPath()), defaultConfigText());
 }
 
 TEST_F(DialogTest, AboutBoxBlocksUntilEnter)
@@ -341,7 +329,7 @@ TEST_F(DialogTest, WithoutDisplayDialogsReturnAtOnce)
     DialogHost configure(file);
     configure.call("SPUconfigure", false);
     EXPECT_EQ(configure.finish(), 0);
-    EXPECT_EQ(readFile(configure.configPath()), file);
+    EXPECT_EQ(readFileText(configure.configPath()), file);
 
     DialogHost about(file);
     about.call("SPUabout", false);

@@ -3,6 +3,7 @@
 
 #include "OutputScene.h"
 #include "support/AudioOutMethods.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -69,14 +70,6 @@ void expectLiveAsRendered(const WorkDir& dir, const std::string& extra)
     for (size_t i = start; i < end && i - start + offset < rendered.size(); ++i)
         ASSERT_EQ(live[i], rendered[i - start + offset]) << "frame " << i - start << " of the sound";
 }
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 } // namespace
 
 class SpuhostPlayTest : public ::testing::TestWithParam<int>
@@ -115,13 +108,13 @@ TEST(SpuhostPlayCommandTest, DeviceOverridesTheSettingsFileWithoutWritingIt)
 {
     WorkDir dir;
     dir.writeConfig(3, 256, 0);
-    const std::string before = readAll(dir.file("cfg/spuTalvane.cfg"));
+    const std::string before = readFileText(dir.file("cfg/spuTalvane.cfg"));
     {
         std::ofstream(dir.file("scene.script")) << sceneScript(2);
     }
     expectLiveAsRendered(dir, "--device sdl");
     EXPECT_GE(firstSound(readFrames(dir.file("live.raw"))), 65536u * 3 / 8);
-    EXPECT_EQ(readAll(dir.file("cfg/spuTalvane.cfg")), before);
+    EXPECT_EQ(readFileText(dir.file("cfg/spuTalvane.cfg")), before);
 }
 
 // Without a settings file the plugin's defaults hold (a ring of 64 units: a

@@ -1,6 +1,7 @@
 // The spuhost script commands for CD audio and save states, run as a user would.
 
 #include "spuhost/PsxRecords.h"
+#include "support/Bytes.h"
 #include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
@@ -24,12 +25,6 @@ void writeFile(const std::string& path, const std::vector<short>& samples)
         const char bytes[2] = {static_cast<char>(s & 0xFF), static_cast<char>((s >> 8) & 0xFF)};
         out.write(bytes, 2);
     }
-}
-
-std::vector<unsigned char> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // Runs spuhost on a script; returns its exit status and standard output.
@@ -79,7 +74,7 @@ TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
     ASSERT_EQ(0, status) << output;
     EXPECT_NE(std::string::npos, output.find("freeze size " + std::to_string(FreezeRecordSize) + "\n")) << output;
 
-    const std::vector<unsigned char> state = readFile(dir + "/state.bin");
+    const std::vector<unsigned char> state = readFileBytes(dir + "/state.bin");
     ASSERT_EQ(FreezeRecordSize, state.size());
     EXPECT_EQ("DIRIR", std::string(reinterpret_cast<const char*>(state.data())));
     EXPECT_EQ(0xFF, state[16 + 0x1B0]) << "CD volume left in the register image";
@@ -88,7 +83,7 @@ TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
     // Each chunk is followed by its playing time: 3 x 588 CD-DA frames, 2 x 2352
     // frames of 2016-frame stereo records at 37800 Hz, 2 x 9408 frames of
     // 4032-frame mono records at 18900 Hz, and the final 100.
-    const std::vector<unsigned char> out = readFile(dir + "/out.raw");
+    const std::vector<unsigned char> out = readFileBytes(dir + "/out.raw");
     EXPECT_EQ(4u * (3 * 588 + 2 * 2352 + 2 * 9408 + 100), out.size());
     size_t loud = 0;
     for (size_t i = 0; i + 1 < out.size(); i += 2)

@@ -1,3 +1,4 @@
+#include "support/Bytes.h"
 #include "support/ScratchDir.h"
 
 #include "audio/AudioDevice.h"
@@ -16,18 +17,10 @@
 
 namespace
 {
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void writeFile(const std::string& path, const std::string& content)
 {
     mkdir("cfg", 0755);
-    std::ofstream(path, std::ios::binary) << content;
+    writeFileText(path, content);
 }
 
 const char* const DefaultFile = "AudioDevice = 3\n"
@@ -61,7 +54,7 @@ TEST(ConfigFileTest, FirstRunCreatesTheFileWithTheDefaults)
     ConfigLinuxPSEmuPro config;
     config.AudioDevice = 77;
     config.loadConfig();
-    EXPECT_EQ(DefaultFile, readFile("cfg/spuTalvane.cfg"));
+    EXPECT_EQ(DefaultFile, readFileText("cfg/spuTalvane.cfg"));
     EXPECT_EQ(3, config.AudioDevice);
     EXPECT_EQ(64, config.SoundBufferSize);
     EXPECT_EQ(1, config.WaitForXABufferIsFree);
@@ -143,7 +136,7 @@ TEST(ConfigFileTest, SavingRewritesFromTheStartWithoutTruncating)
     EXPECT_EQ(0, config.saveConfig());
     std::string expected = DefaultFile;
     expected.replace(expected.find("ReverbType = 4"), 14, "ReverbType = 3");
-    EXPECT_EQ(expected + tail, readFile("cfg/spuTalvane.cfg"));
+    EXPECT_EQ(expected + tail, readFileText("cfg/spuTalvane.cfg"));
     ConfigLinuxPSEmuPro reloaded;
     reloaded.loadConfig();
     EXPECT_EQ(3, reloaded.ReverbType);
