@@ -37,6 +37,9 @@ protected:
 
     void TearDown() override { ASSERT_TRUE(scratch.close()) << scratch.error(); }
 
+    // A file in the test's folder.
+    std::string file(const std::string& name) const { return dir + "/" + name; }
+
     // SPUinit in the test's folder, so each test starts from a reset SPU.
     void init() { ASSERT_EQ(0, plugin().SPUinit()); }
 

@@ -43,8 +43,6 @@ protected:
         EXPECT_NE(info.err.find("offset " + offset), std::string::npos) << info.err;
         EXPECT_NE(info.err.find(what), std::string::npos) << info.err;
     }
-
-    std::string file(const std::string& name) const { return dir + "/" + name; }
 };
 
 TEST_F(ReplayTest, DurationZeroGivesAnEmptyWav)
