@@ -6,6 +6,7 @@
 
 #include "spuhost/Plugin.h"
 #include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -27,25 +28,21 @@ public:
     WorkDir() : ScratchDir(WorkInside, "spuout") { EXPECT_TRUE(ok()) << error(); }
     ~WorkDir() { EXPECT_TRUE(close()) << error(); }
 
-    // The thirteen keys; the ones not given keep their defaults.
+    // The thirteen keys, with no wait for XA room, no reverb and no recording; the
+    // others not given keep their defaults.
     void writeConfig(int audioDevice, int soundBufferSize, int audioOutMethod, int asyncMode = 0,
                      int updateBeforeRegisterAccess = 0) const
     {
         EXPECT_EQ(system(("mkdir -p '" + path() + "/cfg'").c_str()), 0);
-        std::ofstream out(file("cfg/spuTalvane.cfg"));
-        out << "AudioDevice = " << audioDevice << "\n"
-            << "SoundBufferSize = " << soundBufferSize << "\n"
-            << "AudioOutMethod = " << audioOutMethod << "\n"
-            << "AsyncMode = " << asyncMode << "\n"
-            << "ShowRealtimeConfigWindow = 0\n"
-            << "WaitForXABufferIsFree = 0\n"
-            << "CacheVagDecode = 0\n"
-            << "Finetune = 0\n"
-            << "ReverbType = 0\n"
-            << "RecOpt = 0\n"
-            << "UpdateBeforeRegisterAccess = " << updateBeforeRegisterAccess << "\n"
-            << "SPUIRQWaitCPUAction = 0\n"
-            << "SPUIRQForceInterruptFlag7 = 0\n";
+        const std::string text = settingsText({{"AudioDevice", audioDevice},
+                                               {"SoundBufferSize", soundBufferSize},
+                                               {"AudioOutMethod", audioOutMethod},
+                                               {"AsyncMode", asyncMode},
+                                               {"WaitForXABufferIsFree", 0},
+                                               {"ReverbType", 0},
+                                               {"RecOpt", 0},
+                                               {"UpdateBeforeRegisterAccess", updateBeforeRegisterAccess}});
+        std::ofstream(file("cfg/spuTalvane.cfg")) << text;
     }
 };
 

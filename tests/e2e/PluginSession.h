@@ -7,6 +7,7 @@
 
 #include "spuhost/Plugin.h"
 #include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -36,29 +37,14 @@ class PluginSession
 {
   public:
     // `settings` overrides configuration keys; every other key keeps its default.
-    explicit PluginSession(const std::map<std::string, int>& settings = {}) : dir(ScratchDir::WorkInside, "spu_e2e")
+    explicit PluginSession(const std::map<std::string, int>& settings = {})
+        : dir(ScratchDir::WorkInside, "spu_e2e")
     {
         if (!dir.ok()) return;
         mkdir("cfg", 0755);
-        std::map<std::string, int> values = {{"AudioDevice", 3},
-                                             {"SoundBufferSize", 64},
-                                             {"AudioOutMethod", 0},
-                                             {"AsyncMode", 0},
-                                             {"ShowRealtimeConfigWindow", 0},
-                                             {"WaitForXABufferIsFree", 1},
-                                             {"CacheVagDecode", 0},
-                                             {"Finetune", 0},
-                                             {"ReverbType", 4},
-                                             {"RecOpt", 5},
-                                             {"UpdateBeforeRegisterAccess", 0},
-                                             {"SPUIRQWaitCPUAction", 0},
-                                             {"SPUIRQForceInterruptFlag7", 0}};
-        for (const auto& s : settings)
-            values[s.first] = s.second;
         FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
         if (cfg == nullptr) return;
-        for (const auto& v : values)
-            std::fprintf(cfg, "%s = %d\n", v.first.c_str(), v.second);
+        std::fputs(settingsText(settings).c_str(), cfg);
         std::fclose(cfg);
 
         freshLoad = dlopen(SPU_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD) == nullptr;

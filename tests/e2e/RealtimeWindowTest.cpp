@@ -5,6 +5,7 @@
 
 #include "XServer.h"
 #include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -45,10 +46,7 @@ protected:
         // Thread pacing; OSS, which plays silently on the wall clock where there is
         // no "/dev/dsp".
         std::ofstream(dir.file("cfg/spuTalvane.cfg"))
-            << "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
-               "ShowRealtimeConfigWindow = 1\nWaitForXABufferIsFree = 1\nCacheVagDecode = 0\n"
-               "Finetune = 0\nReverbType = 4\nRecOpt = 1\nUpdateBeforeRegisterAccess = 0\n"
-               "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
+            << settingsText({{"ShowRealtimeConfigWindow", 1}, {"RecOpt", 1}});
     }
 
     void TearDown() override

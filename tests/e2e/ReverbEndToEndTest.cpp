@@ -12,6 +12,7 @@
 #include "model/ReferenceReverb.h"
 #include "spuhost/Plugin.h"
 #include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -72,12 +73,14 @@ void writeConfig(const std::string& dir, int selector)
     mkdir((dir + "/cfg").c_str(), 0755);
     FILE* f = std::fopen((dir + "/cfg/spuTalvane.cfg").c_str(), "w");
     if (f == nullptr) return;
-    std::fprintf(f,
-                 "AudioDevice = 0\nSoundBufferSize = 16384\nAudioOutMethod = 2\nAsyncMode = 0\n"
-                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 0\nCacheVagDecode = 0\n"
-                 "Finetune = 0\nReverbType = %d\nRecOpt = 0\nUpdateBeforeRegisterAccess = 0\n"
-                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
-                 selector);
+    std::fputs(settingsText({{"AudioDevice", 0},
+                             {"SoundBufferSize", 16384},
+                             {"AudioOutMethod", 2},
+                             {"WaitForXABufferIsFree", 0},
+                             {"ReverbType", selector},
+                             {"RecOpt", 0}})
+                   .c_str(),
+               f);
     std::fclose(f);
 }
 

@@ -14,6 +14,7 @@
 #include "realhost/SoundAnalysis.h"
 #include "support/MachinePauses.h"
 #include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 #include "support/SoundCardFile.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +22,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -124,16 +124,13 @@ bool crashed(int status)
 // With method 2 the emulator's cycles pace the output, and an emulator running a
 // few per cent slower than real time drains the queue until the "Simple" mode's
 // cursor jump (a dropout and a splice); "Smooth" follows the emulator's rate.
+// A negative bufferSize leaves its line out.
 std::string settingsFile(int device, int bufferSize, int method, int asyncMode = 0)
 {
-    std::ostringstream out;
-    out << "AudioDevice = " << device << "\n";
-    if (bufferSize >= 0)
-        out << "SoundBufferSize = " << bufferSize << "\n";
-    out << "AudioOutMethod = " << method << "\nAsyncMode = " << asyncMode << "\nShowRealtimeConfigWindow = 0\n"
-        << "WaitForXABufferIsFree = 1\nCacheVagDecode = 0\nFinetune = 0\nReverbType = 4\nRecOpt = 5\n"
-        << "UpdateBeforeRegisterAccess = 0\nSPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
-    return out.str();
+    return settingsText({{"AudioDevice", device},
+                         {"SoundBufferSize", bufferSize >= 0 ? bufferSize : OmitSetting},
+                         {"AudioOutMethod", method},
+                         {"AsyncMode", asyncMode}});
 }
 // Mounts the stand-in card in `scratch` for the device the scenario plays through.
 // The OSS writer finds it as /dev/dsp (EmulatorRun binds it there); SDL's disk
