@@ -72,7 +72,8 @@ TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
                                  "shutdown\n",
                                  output);
     ASSERT_EQ(0, status) << output;
-    EXPECT_NE(std::string::npos, output.find("freeze size " + std::to_string(FreezeRecordSize) + "\n")) << output;
+    const std::string sizeLine = "freeze size " + std::to_string(FreezeRecordSize) + "\n";
+    EXPECT_NE(std::string::npos, output.find(sizeLine)) << output;
 
     const std::vector<unsigned char> state = readFileBytes(dir + "/state.bin");
     ASSERT_EQ(FreezeRecordSize, state.size());
