@@ -22,6 +22,21 @@
 
 namespace bench
 {
+// The settings file that SPUinit reads from the working folder: the defaults, but
+// for the decode cache and the reverb algorithm ("ReverbType").
+inline bool writeSettings(bool cacheVagDecode, int reverbType)
+{
+    FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
+    if (cfg == nullptr) return false;
+    std::fprintf(cfg,
+                 "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
+                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = %d\n"
+                 "Finetune = 0\nReverbType = %d\nRecOpt = 5\nUpdateBeforeRegisterAccess = 0\n"
+                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
+                 cacheVagDecode ? 1 : 0, reverbType);
+    return std::fclose(cfg) == 0;
+}
+
 // Runs the benchmark in a directory of its own with a configuration file that has
 // the defaults, or the decode cache on, so that the user's settings do not matter.
 inline bool useConfig(bool cacheVagDecode)
@@ -34,15 +49,7 @@ inline bool useConfig(bool cacheVagDecode)
         dir = name;
         mkdir("cfg", 0755);
     }
-    FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
-    if (cfg == nullptr) return false;
-    std::fprintf(cfg,
-                 "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
-                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = %d\n"
-                 "Finetune = 0\nReverbType = 4\nRecOpt = 5\nUpdateBeforeRegisterAccess = 0\n"
-                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
-                 cacheVagDecode ? 1 : 0);
-    return std::fclose(cfg) == 0;
+    return writeSettings(cacheVagDecode, 4);
 }
 
 // A fresh plugin, initialised (without output: the benchmark renders with SPUrender).
@@ -108,6 +115,17 @@ inline bool voicesAtSustain(Plugin& p, int voices)
     std::vector<short> settle(2 * 4410);
     p.SPUrender(settle.data(), 4 * 4410);
     return true;
+}
+
+// One emulated second (44100 frames) through SPUrender in calls of buffer.size() / 2
+// frames, the last call running past the second; returns the frames rendered.
+inline unsigned long renderSecond(Plugin& p, std::vector<short>& buffer)
+{
+    const unsigned long chunk = buffer.size() / 2;
+    unsigned long done = 0;
+    for (; done < 44100; done += chunk)
+        p.SPUrender(buffer.data(), 4 * chunk);
+    return done;
 }
 
 // The demo tune's script, parsed once: register writes, DMA files and render counts.

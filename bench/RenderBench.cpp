@@ -9,7 +9,6 @@
 
 namespace
 {
-const int FramesPerRun = 44100; // one emulated second per iteration
 const int Repetitions = 7;
 
 void setRates(benchmark::State& state, double frames)
@@ -30,10 +29,8 @@ void voices(benchmark::State& state, int count, bool cache)
     double frames = 0;
     for (auto _ : state)
     {
-        for (int done = 0; done < FramesPerRun; done += 1024)
-            plugin->SPUrender(buffer.data(), 4 * 1024);
+        frames += bench::renderSecond(*plugin, buffer);
         benchmark::DoNotOptimize(buffer.data());
-        frames += (FramesPerRun + 1023) / 1024 * 1024;
     }
     setRates(state, frames);
 }

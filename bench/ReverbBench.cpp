@@ -11,7 +11,6 @@
 
 namespace
 {
-const int FramesPerRun = 44100; // one emulated second per iteration
 const int Repetitions = 7;
 
 const unsigned short StudioLargeStart = 0xF204;
@@ -23,15 +22,7 @@ const unsigned short StudioLarge[32] = {0x00E3, 0x00A9, 0x6F60, 0x4FA8, 0xBCE0, 
 // SPUinit reads the selector from ./cfg/spuTalvane.cfg, the benchmark's own folder.
 bool useSelector(Plugin& p, int selector)
 {
-    FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
-    if (cfg == nullptr) return false;
-    std::fprintf(cfg,
-                 "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
-                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = 0\n"
-                 "Finetune = 0\nReverbType = %d\nRecOpt = 5\nUpdateBeforeRegisterAccess = 0\n"
-                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
-                 selector);
-    if (std::fclose(cfg) != 0) return false;
+    if (!bench::writeSettings(false, selector)) return false;
     p.SPUinit();
     return true;
 }
@@ -66,10 +57,8 @@ void reverb(benchmark::State& state, int selector, bool enabled)
     double frames = 0;
     for (auto _ : state)
     {
-        for (int done = 0; done < FramesPerRun; done += 1024)
-            plugin->SPUrender(buffer.data(), 4 * 1024);
+        frames += bench::renderSecond(*plugin, buffer);
         benchmark::DoNotOptimize(buffer.data());
-        frames += (FramesPerRun + 1023) / 1024 * 1024;
     }
     // CPU seconds per output frame, printed with an SI prefix (n = nanoseconds).
     state.counters["per_frame"] =

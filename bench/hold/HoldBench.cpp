@@ -128,16 +128,6 @@ std::vector<int16_t> tone(size_t entries)
     return out;
 }
 
-// The XA part of a save state: freq, nbits, stereo, nsamples, as the record holds them.
-std::vector<uint8_t> xaFields(int32_t freq, int32_t stereo, int32_t frames)
-{
-    std::vector<uint8_t> bytes;
-    for (int32_t v : {freq, 16, stereo, frames})
-        for (int i = 0; i < 4; ++i)
-            bytes.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
-    return bytes;
-}
-
 // The tune's set-up (instruments, Hall reverb), then all 24 voices keyed on with
 // its first instrument, sending to the reverb: the most a frame can cost.
 void twentyFourVoices(fuzz::CallWriter& w)
@@ -197,7 +187,7 @@ void namedCases(Figure& worst)
     {
         fuzz::CallWriter w;
         w.save();
-        w.patch(0x80210, xaFields(rate, 1, 4032));
+        w.patchSavedXa(rate, 1, 4032);
         w.load();
         w.load();
         add("save state with 4032 stereo XA frames at " + std::to_string(rate) + " Hz, loaded twice", w);

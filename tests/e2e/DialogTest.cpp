@@ -3,6 +3,8 @@
 // suite), drawn on a private Xvfb and driven with xdotool.
 
 #include "XServer.h"
+#include "support/Bytes.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -20,19 +22,6 @@
 namespace
 {
 const char* const ConfigTitle = "Configure Talvane SPU Plugin";
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string configText(int audioDevice, int bufferSize, int outMethod, int asyncMode, int showRealtime, int waitXA,
                        int cacheVag, int finetune, int reverbType, int recOpt, int updateBefore, int irqWait,
@@ -59,11 +48,10 @@ class DialogHost
 public:
     explicit DialogHost(const std::string& configFile)
     {
-        char pattern[] = "/tmp/spu-dialog-XXXXXX";
-        dir = mkdtemp(pattern);
-        mkdir((dir + "/cfg").c_str(), 0755);
+        EXPECT_TRUE(dir.ok()) << dir.error();
+        mkdir(dir.file("cfg").c_str(), 0755);
         if (!configFile.empty())
-            writeFile(configPath(), configFile);
+            writeFileText(configPath(), configFile);
     }
 
     ~DialogHost()
@@ -73,10 +61,9 @@ public:
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        runCommand("rm -rf " + dir);
     }
 
-    std::string configPath() const { return dir + "/cfg/spuTalvane.cfg"; }
+    std::string configPath() const { return dir.file("cfg/spuTalvane.cfg"); }
 
     // Calls the export in a child; its result becomes the child's exit status.
     void call(const char* exportName, bool withDisplay = true)
@@ -86,7 +73,7 @@ public:
         {
             if (!withDisplay)
                 unsetenv("DISPLAY");
-            if (chdir(dir.c_str()) != 0)
+            if (chdir(dir.path().c_str()) != 0)
                 _exit(101);
             void* plugin = dlopen(SPU_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
             if (plugin == nullptr)
@@ -122,7 +109,7 @@ public:
         return -1;
     }
 
-    std::string dir;
+    ScratchDir dir{ScratchDir::StayPut, "spu-dialog"};
 
 private:
     pid_t pid = -1;
@@ -187,7 +174,7 @@ TEST_F(DialogTest, ConfigDialogShowsTheFileValues)
     screenshot("config-dialog-file-values");
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), file);
+    EXPECT_EQ(readFileText(host.configPath()), file);
 }
 
 TEST_F(DialogTest, CancelLeavesTheFileByteForByte)
@@ -201,7 +188,7 @@ TEST_F(DialogTest, CancelLeavesTheFileByteForByte)
     clickAt(window, CacheVagDecodeBox[0], CacheVagDecodeBox[1]);
     clickAt(window, CancelButton[0], CancelButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), file);
+    EXPECT_EQ(readFileText(host.configPath()), file);
 }
 
 TEST_F(DialogTest, OKWritesTheChangedValues)
@@ -217,7 +204,7 @@ TEST_F(DialogTest, OKWritesTheChangedValues)
     screenshot("config-dialog-changed");
     pressKeys(window, "Return");
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), configText(3, 66, 0, 0, 0, 1, 1, -1, 4, 5, 0, 1, 0));
+    EXPECT_EQ(readFileText(host.configPath()), configText(3, 66, 0, 0, 0, 1, 1, -1, 4, 5, 0, 1, 0));
 }
 
 // From "OSS" one step up skips the greyed "WaveMapper" and lands on "SDL", which OK
@@ -239,7 +226,7 @@ TEST_F(DialogTest, SDLIsPickedPastTheGreyedEntry)
     ASSERT_TRUE(windowIdGone(menu)) << "the menu did not close";
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), configText(1, 64, 0, 0, 0, 1, 0, 0, 4, 5, 0, 0, 0));
+    EXPECT_EQ(readFileText(host.configPath()), configText(1, 64, 0, 0, 0, 1, 0, 0, 4, 5, 0, 0, 0));
 }
 
 TEST_F(DialogTest, DefaultThenCancelLeavesTheFile)
@@ -252,7 +239,7 @@ TEST_F(DialogTest, DefaultThenCancelLeavesTheFile)
     screenshot("config-dialog-defaults");
     clickAt(window, CancelButton[0], CancelButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), file);
+    EXPECT_EQ(readFileText(host.configPath()), file);
 }
 
 TEST_F(DialogTest, DefaultThenOKWritesTheDefaults)
@@ -265,7 +252,7 @@ TEST_F(DialogTest, DefaultThenOKWritesTheDefaults)
     ASSERT_EQ(host.finish(), 0);
     // The file is rewritten in place, not truncated: the old, longer content leaves
     // a tail behind the thirteen new lines, which the reader never reaches.
-    EXPECT_EQ(readFile(host.configPath()).substr(0, defaultConfigText().size()), defaultConfigText());
+    EXPECT_EQ(readFileText(host.configPath()).substr(0, defaultConfigText().size()), defaultConfigText());
 }
 
 TEST_F(DialogTest, OutOfRangeValueAlertsAndKeepsTheDialogOpen)
@@ -288,7 +275,7 @@ TEST_F(DialogTest, OutOfRangeValueAlertsAndKeepsTheDialogOpen)
     EXPECT_FALSE(findWindow(ConfigTitle).empty());
     clickAt(window, CancelButton[0], CancelButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), file);
+    EXPECT_EQ(readFileText(host.configPath()), file);
 }
 
 TEST_F(DialogTest, RecordingOptionsRoundTripRecOpt)
@@ -308,7 +295,7 @@ TEST_F(DialogTest, RecordingOptionsRoundTripRecOpt)
     ASSERT_TRUE(windowGone("Recording Option"));
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), configText(3, 64, 0, 0, 0, 1, 0, 0, 4, 0x23, 0, 0, 0));
+    EXPECT_EQ(readFileText(host.configPath()), configText(3, 64, 0, 0, 0, 1, 0, 0, 4, 0x23, 0, 0, 0));
 }
 
 TEST_F(DialogTest, RecordingOptionsCancelKeepsRecOpt)
@@ -324,7 +311,7 @@ TEST_F(DialogTest, RecordingOptionsCancelKeepsRecOpt)
     ASSERT_TRUE(windowGone("Recording Option"));
     clickAt(window, OKButton[0], OKButton[1]);
     ASSERT_EQ(host.finish(), 0);
-    EXPECT_EQ(readFile(host.configPath()), defaultConfigText());
+    EXPECT_EQ(readFileText(host.configPath()), defaultConfigText());
 }
 
 TEST_F(DialogTest, AboutBoxBlocksUntilEnter)
@@ -348,7 +335,7 @@ TEST_F(DialogTest, WithoutDisplayDialogsReturnAtOnce)
     DialogHost configure(file);
     configure.call("SPUconfigure", false);
     EXPECT_EQ(configure.finish(), 0);
-    EXPECT_EQ(readFile(configure.configPath()), file);
+    EXPECT_EQ(readFileText(configure.configPath()), file);
 
     DialogHost about(file);
     about.call("SPUabout", false);

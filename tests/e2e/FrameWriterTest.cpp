@@ -15,8 +15,6 @@ namespace
 {
 class FrameWriterTest : public HostTest
 {
-protected:
-    std::string file(const std::string& name) const { return dir + "/" + name; }
 };
 
 TEST_F(FrameWriterTest, HeaderCountsWhatWasWritten)

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "spuhost/Plugin.h"
+#include "support/ScratchDir.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 // The built plugin, loaded once per test program with dlopen as a host loads it,
 // and a fresh temporary working directory per test (the plugin reads and writes
@@ -31,22 +31,18 @@ protected:
 
     void SetUp() override
     {
-        char pattern[] = "/tmp/spu-e2e-XXXXXX";
-        dir = mkdtemp(pattern);
-        char buffer[4096];
-        oldDir = getcwd(buffer, sizeof(buffer)) != nullptr ? buffer : "/";
-        ASSERT_EQ(0, chdir(dir.c_str()));
+        dir = scratch.path();
+        ASSERT_TRUE(scratch.enter()) << scratch.error();
     }
 
-    void TearDown() override
-    {
-        ASSERT_EQ(0, chdir(oldDir.c_str()));
-        std::system(("rm -rf '" + dir + "'").c_str());
-    }
+    void TearDown() override { ASSERT_TRUE(scratch.close()) << scratch.error(); }
+
+    // A file in the test's folder.
+    std::string file(const std::string& name) const { return dir + "/" + name; }
 
     // SPUinit in the test's folder, so each test starts from a reset SPU.
     void init() { ASSERT_EQ(0, plugin().SPUinit()); }
 
-    std::string dir;
-    std::string oldDir;
+    ScratchDir scratch{ScratchDir::StayPut, "spu-e2e"};
+    std::string dir; // the scratch folder's path, for the tests' commands
 };

@@ -34,7 +34,7 @@ void sleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms)); // resumes after EINTR
 }
 
-void useSdlDiskDriver(const ScratchDir& dir)
+void useSdlDiskDriver(const WorkDir& dir)
 {
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", dir.file("sdl.raw").c_str(), 1);
@@ -44,7 +44,7 @@ void useSdlDiskDriver(const ScratchDir& dir)
 
 TEST(LiveOutputTest, SdlDiskDriverPlaysExactlyWhatSPUrenderGives)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, SdlRingUnits, 0);
     useSdlDiskDriver(dir);
     Plugin plugin;
@@ -126,7 +126,7 @@ TEST(LiveOutputTest, OssFifoReaderReceivesExactlyWhatSPUrenderGives)
             fcntl(fd, F_SETPIPE_SZ, 4096);
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
-            ScratchDir dir;
+            WorkDir dir;
             dir.writeConfig(3, 64, 0);
             Plugin plugin;
             ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();

@@ -5,6 +5,8 @@
 // what a device captured with what SPUrender gives for the same scene.
 
 #include "spuhost/Plugin.h"
+#include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -20,50 +22,28 @@ namespace outputscene
 {
 // A fresh directory that becomes the working directory (the plugin reads
 // "./cfg/spuTalvane.cfg" from there); removed with its files afterwards.
-class ScratchDir
+class WorkDir : public ScratchDir
 {
 public:
-    ScratchDir()
-    {
-        char pattern[] = "/tmp/spuoutXXXXXX";
-        path = mkdtemp(pattern);
-        char* cwd = getcwd(nullptr, 0);
-        previous = cwd;
-        std::free(cwd);
-        EXPECT_EQ(chdir(path.c_str()), 0);
-    }
-    ~ScratchDir()
-    {
-        EXPECT_EQ(chdir(previous.c_str()), 0);
-        const std::string command = "rm -rf '" + path + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
+    WorkDir() : ScratchDir(WorkInside, "spuout") { EXPECT_TRUE(ok()) << error(); }
+    ~WorkDir() { EXPECT_TRUE(close()) << error(); }
 
-    // The thirteen keys; the ones not given keep their defaults.
+    // The thirteen keys, with no wait for XA room, no reverb and no recording; the
+    // others not given keep their defaults.
     void writeConfig(int audioDevice, int soundBufferSize, int audioOutMethod, int asyncMode = 0,
                      int updateBeforeRegisterAccess = 0) const
     {
-        EXPECT_EQ(system(("mkdir -p '" + path + "/cfg'").c_str()), 0);
-        std::ofstream out(path + "/cfg/spuTalvane.cfg");
-        out << "AudioDevice = " << audioDevice << "\n"
-            << "SoundBufferSize = " << soundBufferSize << "\n"
-            << "AudioOutMethod = " << audioOutMethod << "\n"
-            << "AsyncMode = " << asyncMode << "\n"
-            << "ShowRealtimeConfigWindow = 0\n"
-            << "WaitForXABufferIsFree = 0\n"
-            << "CacheVagDecode = 0\n"
-            << "Finetune = 0\n"
-            << "ReverbType = 0\n"
-            << "RecOpt = 0\n"
-            << "UpdateBeforeRegisterAccess = " << updateBeforeRegisterAccess << "\n"
-            << "SPUIRQWaitCPUAction = 0\n"
-            << "SPUIRQForceInterruptFlag7 = 0\n";
+        EXPECT_EQ(system(("mkdir -p '" + path() + "/cfg'").c_str()), 0);
+        const std::string text = settingsText({{"AudioDevice", audioDevice},
+                                               {"SoundBufferSize", soundBufferSize},
+                                               {"AudioOutMethod", audioOutMethod},
+                                               {"AsyncMode", asyncMode},
+                                               {"WaitForXABufferIsFree", 0},
+                                               {"ReverbType", 0},
+                                               {"RecOpt", 0},
+                                               {"UpdateBeforeRegisterAccess", updateBeforeRegisterAccess}});
+        std::ofstream(file("cfg/spuTalvane.cfg")) << text;
     }
-
-private:
-    std::string path;
-    std::string previous;
 };
 
 // Two ADPCM blocks at byte 0x1000 looping forever, played by voice 0 at 44.1 kHz

@@ -5,6 +5,7 @@
 // exactly what SPUrender gives for the scene.
 
 #include "OutputScene.h"
+#include "support/AudioOutMethods.h"
 
 #include <gtest/gtest.h>
 
@@ -69,7 +70,7 @@ private:
 
 // Opens the plugin with SDL's disk driver and the given method, plays the scene
 // under register traffic for `ms`, and returns the captured frames.
-std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const ScratchDir& dir, int method, int ms,
+std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const WorkDir& dir, int method, int ms,
                                            bool hostCallsAsync)
 {
     dir.writeConfig(1, RingUnits, method);
@@ -109,32 +110,23 @@ std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const ScratchDir& dir
 }
 } // namespace
 
-TEST(PacingTest, ThreadMethodPlaysTheSceneUnderRegisterTraffic)
+// The parameter is the "AudioOutMethod" value; with the SPUasync method (2) the
+// host's SPUasync calls are what paces the output.
+class PacingMethodTest : public ::testing::TestWithParam<int>
 {
-    ScratchDir dir;
+};
+
+TEST_P(PacingMethodTest, PlaysTheSceneUnderRegisterTraffic)
+{
+    const int method = GetParam();
+    WorkDir dir;
     Plugin plugin;
     ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
-    const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 0, 2000, false);
+    const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, method, 2000, method == 2);
     EXPECT_GT(expectCaptureMatchesRender(plugin, captured, QueuedSilence), MinimumCompared);
 }
 
-TEST(PacingTest, TimerMethodPlaysTheSceneUnderRegisterTraffic)
-{
-    ScratchDir dir;
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
-    const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 1, 2000, false);
-    EXPECT_GT(expectCaptureMatchesRender(plugin, captured, QueuedSilence), MinimumCompared);
-}
-
-TEST(PacingTest, SPUasyncMethodPlaysTheSceneUnderRegisterTraffic)
-{
-    ScratchDir dir;
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
-    const std::vector<unsigned int> captured = playUnderTraffic(plugin, dir, 2, 2000, true);
-    EXPECT_GT(expectCaptureMatchesRender(plugin, captured, QueuedSilence), MinimumCompared);
-}
+INSTANTIATE_TEST_SUITE_P(Methods, PacingMethodTest, ::testing::Values(0, 1, 2), audioOutMethodName);
 
 // With the "SPUasync" method and no SPUasync call nothing paces the output, so
 // without the option the voice never advances; with it every read renders first.
@@ -142,7 +134,7 @@ TEST(PacingTest, UpdateBeforeRegisterAccessRendersBeforeEachRead)
 {
     unsigned short envelopeAtKeyOn = 0;
     {
-        ScratchDir dir;
+        WorkDir dir;
         Plugin plugin;
         ASSERT_TRUE(plugin.load(SPU_PLUGIN_PATH)) << plugin.error();
         plugin.SPUinit();
@@ -153,7 +145,7 @@ TEST(PacingTest, UpdateBeforeRegisterAccessRendersBeforeEachRead)
     unsigned short envelope[2] = {0, 0};
     for (int option = 0; option <= 1; ++option)
     {
-        ScratchDir dir;
+        WorkDir dir;
         dir.writeConfig(1, 64, 2, 0, option);
         setenv("SDL_AUDIODRIVER", "disk", 1);
         setenv("SDL_DISKAUDIOFILE", dir.file("sdl.raw").c_str(), 1);
@@ -174,7 +166,7 @@ TEST(PacingTest, UpdateBeforeRegisterAccessRendersBeforeEachRead)
 
 TEST(PacingTest, CloseWithoutOpenAndOpenTwiceAreHarmless)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, RingUnits, 0);
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", dir.file("sdl.raw").c_str(), 1);
@@ -199,7 +191,7 @@ TEST(PacingTest, CloseWithoutOpenAndOpenTwiceAreHarmless)
 
 TEST(PacingTest, ReopenAfterClosePlaysAgain)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, 64, 0);
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIODELAY", "3", 1);

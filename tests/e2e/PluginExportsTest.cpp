@@ -1,4 +1,5 @@
 #include "HostFixture.h"
+#include "support/ScratchDir.h"
 
 #include <array>
 #include <cstring>
@@ -164,7 +165,7 @@ TEST_F(ExportsTest, FreezeWithANullRecordDoesNothing)
     EXPECT_EQ(0, plugin().SPUfreeze(1, nullptr));
     EXPECT_EQ(0, plugin().SPUfreeze(2, nullptr));
     std::vector<unsigned char> header(16, 0xEE);
-    header.resize(558640, 0xEE);
+    header.resize(FreezeRecordSize, 0xEE);
     EXPECT_EQ(1, plugin().SPUfreeze(2, reinterpret_cast<SPUFreeze_t*>(header.data())));
     EXPECT_EQ(0, std::memcmp(header.data(), "DIRIR\0", 6));
     EXPECT_EQ(0xEE, header[6]);
@@ -178,8 +179,9 @@ TEST_F(ExportsTest, FreezeWithANullRecordDoesNothing)
 
 TEST(SpuhostTest, ScriptRunsThroughTheExportsAndRecordsReads)
 {
-    char pattern[] = "/tmp/spu-host-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
+    ScratchDir scratch(ScratchDir::StayPut, "spu-host");
+    ASSERT_TRUE(scratch.ok()) << scratch.error();
+    const std::string dir = scratch.path();
     std::ofstream(dir + "/words.bin", std::ios::binary).write("\x11\x11\x22\x22", 4);
     std::ofstream(dir + "/s.txt") << "init  # reset\n"
                                      "w 1F801DA6 0010\n"
@@ -218,7 +220,6 @@ TEST(SpuhostTest, ScriptRunsThroughTheExportsAndRecordsReads)
     std::ofstream(dir + "/number.txt") << "w 1F801D88 12G4\n";
     run(std::string(SPU_HOST_PATH) + " script " + SPU_PLUGIN_PATH + " " + dir + "/number.txt", status);
     EXPECT_NE(0, status);
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(SpuhostTest, InfoReportsTheLibrary)

@@ -6,6 +6,8 @@
 // loaded already: class statics such as the noise generator live as long as it does.
 
 #include "spuhost/Plugin.h"
+#include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -36,34 +38,13 @@ class PluginSession
   public:
     // `settings` overrides configuration keys; every other key keeps its default.
     explicit PluginSession(const std::map<std::string, int>& settings = {})
+        : dir(ScratchDir::WorkInside, "spu_e2e")
     {
-        char dirTemplate[] = "/tmp/spu_e2e_XXXXXX";
-        const char* made = mkdtemp(dirTemplate);
-        if (made == nullptr) return;
-        dir = made;
-        char cwd[4096];
-        if (getcwd(cwd, sizeof(cwd)) != nullptr) oldDir = cwd;
-        if (chdir(dir.c_str()) != 0) return;
+        if (!dir.ok()) return;
         mkdir("cfg", 0755);
-        std::map<std::string, int> values = {{"AudioDevice", 3},
-                                             {"SoundBufferSize", 64},
-                                             {"AudioOutMethod", 0},
-                                             {"AsyncMode", 0},
-                                             {"ShowRealtimeConfigWindow", 0},
-                                             {"WaitForXABufferIsFree", 1},
-                                             {"CacheVagDecode", 0},
-                                             {"Finetune", 0},
-                                             {"ReverbType", 4},
-                                             {"RecOpt", 5},
-                                             {"UpdateBeforeRegisterAccess", 0},
-                                             {"SPUIRQWaitCPUAction", 0},
-                                             {"SPUIRQForceInterruptFlag7", 0}};
-        for (const auto& s : settings)
-            values[s.first] = s.second;
         FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
         if (cfg == nullptr) return;
-        for (const auto& v : values)
-            std::fprintf(cfg, "%s = %d\n", v.first.c_str(), v.second);
+        std::fputs(settingsText(settings).c_str(), cfg);
         std::fclose(cfg);
 
         freshLoad = dlopen(SPU_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD) == nullptr;
@@ -79,13 +60,7 @@ class PluginSession
     {
         if (ready) plugin->SPUshutdown();
         plugin.reset();
-        if (!oldDir.empty() && chdir(oldDir.c_str()) != 0) std::perror("chdir");
-        if (!dir.empty())
-        {
-            std::remove((dir + "/cfg/spuTalvane.cfg").c_str());
-            rmdir((dir + "/cfg").c_str());
-            rmdir(dir.c_str());
-        }
+        if (!dir.close()) std::fprintf(stderr, "%s\n", dir.error().c_str());
     }
 
     bool ok() const { return ready; }
@@ -94,7 +69,7 @@ class PluginSession
     Plugin* operator->() { return plugin.get(); }
 
   private:
-    std::string dir, oldDir;
+    ScratchDir dir;
     std::unique_ptr<Plugin> plugin;
     bool freshLoad = false;
     bool ready = false;

@@ -4,6 +4,8 @@
 // cannot block the suite; it runs on a private Xvfb driven with xdotool.
 
 #include "XServer.h"
+#include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -39,16 +41,12 @@ protected:
     {
         server = sharedXServer(&serverError);
         ASSERT_NE(server, nullptr) << serverError;
-        char pattern[] = "/tmp/spu-realtime-host-XXXXXX";
-        dir = mkdtemp(pattern);
-        mkdir((dir + "/cfg").c_str(), 0755);
+        ASSERT_TRUE(dir.ok()) << dir.error();
+        mkdir(dir.file("cfg").c_str(), 0755);
         // Thread pacing; OSS, which plays silently on the wall clock where there is
         // no "/dev/dsp".
-        std::ofstream(dir + "/cfg/spuTalvane.cfg")
-            << "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
-               "ShowRealtimeConfigWindow = 1\nWaitForXABufferIsFree = 1\nCacheVagDecode = 0\n"
-               "Finetune = 0\nReverbType = 4\nRecOpt = 1\nUpdateBeforeRegisterAccess = 0\n"
-               "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
+        std::ofstream(dir.file("cfg/spuTalvane.cfg"))
+            << settingsText({{"ShowRealtimeConfigWindow", 1}, {"RecOpt", 1}});
     }
 
     void TearDown() override
@@ -58,7 +56,6 @@ protected:
             kill(pid, SIGKILL);
             waitpid(pid, nullptr, 0);
         }
-        runCommand("rm -rf " + dir);
     }
 
     // The host: SPUinit, SPUopen, then register writes every millisecond until
@@ -71,7 +68,7 @@ protected:
         {
             close(closeRequest[1]);
             fcntl(closeRequest[0], F_SETFL, O_NONBLOCK);
-            if (chdir(dir.c_str()) != 0)
+            if (chdir(dir.path().c_str()) != 0)
                 _exit(HostNoPlugin);
             void* plugin = dlopen(SPU_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
             if (plugin == nullptr)
@@ -120,7 +117,7 @@ protected:
 
     XServer* server = nullptr;
     std::string serverError;
-    std::string dir;
+    ScratchDir dir{ScratchDir::StayPut, "spu-realtime-host"};
     pid_t pid = -1;
     int closeRequest[2] = {-1, -1};
 };
@@ -152,7 +149,7 @@ TEST_F(RealtimeWindowTest, RecordTwiceLogsTheHostsRegisterWrites)
     startHost();
     const std::string window = findWindow(WindowTitle);
     ASSERT_FALSE(window.empty());
-    const std::string log = dir + "/spulog.spu";
+    const std::string log = dir.file("spulog.spu");
     clickAt(window, RecordButton[0], RecordButton[1]);
     for (int waited = 0; waited < 5000 && fileSize(log) <= 0x80204 + 11 * 20; waited += 20)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

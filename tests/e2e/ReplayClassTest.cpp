@@ -44,8 +44,6 @@ FILE* memoryStream(std::vector<unsigned char>& bytes)
 
 class ReplayClassTest : public HostTest
 {
-protected:
-    std::string file(const std::string& name) const { return dir + "/" + name; }
 };
 
 TEST_F(ReplayClassTest, LogFromMemoryReplaysLikeTheCommand)

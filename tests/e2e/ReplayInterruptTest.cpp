@@ -78,8 +78,6 @@ TerminalRun runOnTerminal(const std::string& dir, const std::vector<std::string>
 class ReplayInterruptTest : public HostTest
 {
 protected:
-    std::string file(const std::string& name) const { return dir + "/" + name; }
-
     // Starts a replay of a log of `duration` frames with `outputs`, lets it render
     // until `path` holds more than `bytes`, then sends SIGINT and waits for the end.
     void interruptReplay(uint32_t duration, const std::vector<std::string>& outputs, const std::string& path,

@@ -43,8 +43,6 @@ protected:
         EXPECT_NE(info.err.find("offset " + offset), std::string::npos) << info.err;
         EXPECT_NE(info.err.find(what), std::string::npos) << info.err;
     }
-
-    std::string file(const std::string& name) const { return dir + "/" + name; }
 };
 
 TEST_F(ReplayTest, DurationZeroGivesAnEmptyWav)
@@ -122,7 +120,7 @@ TEST_F(ReplayTest, EntriesPlayAtTheirTimeStampsOverTheSnapshot)
     ASSERT_NE(host.SPUfreeze, nullptr);
     ASSERT_NE(host.SPUrender, nullptr);
     host.SPUinit();
-    std::vector<unsigned char> record(558640, 0);
+    std::vector<unsigned char> record(FreezeRecordSize, 0);
     std::memcpy(record.data(), "DIRIR", 6);
     std::memcpy(record.data() + 16, log.bytes.data() + 0x80000, 512);
     std::memcpy(record.data() + 528, log.bytes.data(), 0x80000);

@@ -11,6 +11,8 @@
 
 #include "model/ReferenceReverb.h"
 #include "spuhost/Plugin.h"
+#include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -71,12 +73,14 @@ void writeConfig(const std::string& dir, int selector)
     mkdir((dir + "/cfg").c_str(), 0755);
     FILE* f = std::fopen((dir + "/cfg/spuTalvane.cfg").c_str(), "w");
     if (f == nullptr) return;
-    std::fprintf(f,
-                 "AudioDevice = 0\nSoundBufferSize = 16384\nAudioOutMethod = 2\nAsyncMode = 0\n"
-                 "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 0\nCacheVagDecode = 0\n"
-                 "Finetune = 0\nReverbType = %d\nRecOpt = 0\nUpdateBeforeRegisterAccess = 0\n"
-                 "SPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n",
-                 selector);
+    std::fputs(settingsText({{"AudioDevice", 0},
+                             {"SoundBufferSize", 16384},
+                             {"AudioOutMethod", 2},
+                             {"WaitForXABufferIsFree", 0},
+                             {"ReverbType", selector},
+                             {"RecOpt", 0}})
+                   .c_str(),
+               f);
     std::fclose(f);
 }
 
@@ -166,9 +170,9 @@ int playScene(const Scene& scene, const std::string& dir, int fd)
 Result runScene(const Scene& scene)
 {
     Result result;
-    char dirTemplate[] = "/tmp/spu_reverb_e2e_XXXXXX";
-    if (mkdtemp(dirTemplate) == nullptr) return result;
-    const std::string dir = dirTemplate;
+    ScratchDir scratch(ScratchDir::StayPut, "spu_reverb_e2e");
+    if (!scratch.ok()) return result;
+    const std::string dir = scratch.path();
     int fds[2];
     if (pipe(fds) != 0) return result;
     const pid_t pid = fork();
@@ -188,10 +192,6 @@ Result runScene(const Scene& scene)
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    std::remove((dir + "/cfg/spuTalvane.cfg").c_str());
-    std::remove((dir + "/libspuTalvane-scene.so").c_str());
-    rmdir((dir + "/cfg").c_str());
-    rmdir(dir.c_str());
 
     const size_t frameBytes = 2 * scene.frames * sizeof(short);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || bytes.size() != frameBytes + 0x40000 * 2)

@@ -2,6 +2,8 @@
 // SDL's disk driver captured must be what "spuhost script" renders with SPUrender.
 
 #include "OutputScene.h"
+#include "support/AudioOutMethods.h"
+#include "support/Bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +46,7 @@ int run(const std::string& command)
 
 // Plays scene.script of dir live with the extra arguments, SDL's disk driver
 // capturing, and compares the sound with what "spuhost script" renders of it.
-void expectLiveAsRendered(const ScratchDir& dir, const std::string& extra)
+void expectLiveAsRendered(const WorkDir& dir, const std::string& extra)
 {
     const std::string host = SPU_HOST_PATH;
     const std::string plugin = SPU_PLUGIN_PATH;
@@ -68,14 +70,6 @@ void expectLiveAsRendered(const ScratchDir& dir, const std::string& extra)
     for (size_t i = start; i < end && i - start + offset < rendered.size(); ++i)
         ASSERT_EQ(live[i], rendered[i - start + offset]) << "frame " << i - start << " of the sound";
 }
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 } // namespace
 
 class SpuhostPlayTest : public ::testing::TestWithParam<int>
@@ -84,7 +78,7 @@ class SpuhostPlayTest : public ::testing::TestWithParam<int>
 
 TEST_P(SpuhostPlayTest, PlaysTheScriptLiveAsScriptRendersIt)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, 256, GetParam());
     {
         std::ofstream(dir.file("scene.script")) << sceneScript(2);
@@ -94,7 +88,7 @@ TEST_P(SpuhostPlayTest, PlaysTheScriptLiveAsScriptRendersIt)
     EXPECT_GE(firstSound(live), 65536u * 3 / 8) << "the start silence of the ring";
 }
 
-INSTANTIATE_TEST_SUITE_P(Methods, SpuhostPlayTest, ::testing::Values(0, 2));
+INSTANTIATE_TEST_SUITE_P(Methods, SpuhostPlayTest, ::testing::Values(0, 2), audioOutMethodName);
 
 TEST(SpuhostPlayCommandTest, RefusesBadArguments)
 {
@@ -112,15 +106,15 @@ TEST(SpuhostPlayCommandTest, RefusesBadArguments)
 // leaves the file as it was.
 TEST(SpuhostPlayCommandTest, DeviceOverridesTheSettingsFileWithoutWritingIt)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(3, 256, 0);
-    const std::string before = readAll(dir.file("cfg/spuTalvane.cfg"));
+    const std::string before = readFileText(dir.file("cfg/spuTalvane.cfg"));
     {
         std::ofstream(dir.file("scene.script")) << sceneScript(2);
     }
     expectLiveAsRendered(dir, "--device sdl");
     EXPECT_GE(firstSound(readFrames(dir.file("live.raw"))), 65536u * 3 / 8);
-    EXPECT_EQ(readAll(dir.file("cfg/spuTalvane.cfg")), before);
+    EXPECT_EQ(readFileText(dir.file("cfg/spuTalvane.cfg")), before);
 }
 
 // Without a settings file the plugin's defaults hold (a ring of 64 units: a
@@ -128,7 +122,7 @@ TEST(SpuhostPlayCommandTest, DeviceOverridesTheSettingsFileWithoutWritingIt)
 // user's folder.
 TEST(SpuhostPlayCommandTest, DeviceWithoutSettingsFilePlaysTheDefaults)
 {
-    ScratchDir dir;
+    WorkDir dir;
     {
         std::ofstream(dir.file("scene.script")) << sceneScript(1);
     }
@@ -145,7 +139,7 @@ TEST(SpuhostPlayCommandTest, DeviceWithoutSettingsFilePlaysTheDefaults)
 
 TEST(SpuhostPlayCommandTest, SecondsLimitsThePlay)
 {
-    ScratchDir dir;
+    WorkDir dir;
     dir.writeConfig(1, 64, 2);
     {
         std::ofstream(dir.file("long.script")) << sceneScript(30);

@@ -1,5 +1,9 @@
 // The spuhost script commands for CD audio and save states, run as a user would.
 
+#include "spuhost/PsxRecords.h"
+#include "support/Bytes.h"
+#include "support/ScratchDir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,13 +17,6 @@
 
 namespace
 {
-std::string scratchDir()
-{
-    std::string dir = ::testing::TempDir() + "spuhost_stream_" + std::to_string(::getpid());
-    std::system(("mkdir -p '" + dir + "'").c_str());
-    return dir;
-}
-
 void writeFile(const std::string& path, const std::vector<short>& samples)
 {
     std::ofstream out(path, std::ios::binary);
@@ -28,12 +25,6 @@ void writeFile(const std::string& path, const std::vector<short>& samples)
         const char bytes[2] = {static_cast<char>(s & 0xFF), static_cast<char>((s >> 8) & 0xFF)};
         out.write(bytes, 2);
     }
-}
-
-std::vector<unsigned char> readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // Runs spuhost on a script; returns its exit status and standard output.
@@ -57,7 +48,9 @@ int runScript(const std::string& dir, const std::string& script, std::string& ou
 
 TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
 {
-    const std::string dir = scratchDir();
+    ScratchDir scratch(ScratchDir::StayPut, "spuhost_stream");
+    ASSERT_TRUE(scratch.ok()) << scratch.error();
+    const std::string dir = scratch.path();
     std::vector<short> samples(2 * 4032);
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<short>(8000 + (i % 97) * 50);
@@ -79,10 +72,11 @@ TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
                                  "shutdown\n",
                                  output);
     ASSERT_EQ(0, status) << output;
-    EXPECT_NE(std::string::npos, output.find("freeze size 558640\n")) << output;
+    const std::string sizeLine = "freeze size " + std::to_string(FreezeRecordSize) + "\n";
+    EXPECT_NE(std::string::npos, output.find(sizeLine)) << output;
 
-    const std::vector<unsigned char> state = readFile(dir + "/state.bin");
-    ASSERT_EQ(558640u, state.size());
+    const std::vector<unsigned char> state = readFileBytes(dir + "/state.bin");
+    ASSERT_EQ(FreezeRecordSize, state.size());
     EXPECT_EQ("DIRIR", std::string(reinterpret_cast<const char*>(state.data())));
     EXPECT_EQ(0xFF, state[16 + 0x1B0]) << "CD volume left in the register image";
     EXPECT_EQ(0x7F, state[16 + 0x1B1]);
@@ -90,18 +84,19 @@ TEST(SpuhostStreamScriptTest, XaCddaAndFreezeCommandsDriveThePlugin)
     // Each chunk is followed by its playing time: 3 x 588 CD-DA frames, 2 x 2352
     // frames of 2016-frame stereo records at 37800 Hz, 2 x 9408 frames of
     // 4032-frame mono records at 18900 Hz, and the final 100.
-    const std::vector<unsigned char> out = readFile(dir + "/out.raw");
+    const std::vector<unsigned char> out = readFileBytes(dir + "/out.raw");
     EXPECT_EQ(4u * (3 * 588 + 2 * 2352 + 2 * 9408 + 100), out.size());
     size_t loud = 0;
     for (size_t i = 0; i + 1 < out.size(); i += 2)
         loud += static_cast<short>(out[i] | (out[i + 1] << 8)) > 1000;
     EXPECT_GT(loud, out.size() / 8) << "the CD audio reaches the output";
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(SpuhostStreamScriptTest, BadStreamCommandsAreReportedWithTheirLine)
 {
-    const std::string dir = scratchDir();
+    ScratchDir scratch(ScratchDir::StayPut, "spuhost_stream");
+    ASSERT_TRUE(scratch.ok()) << scratch.error();
+    const std::string dir = scratch.path();
     std::string output;
     EXPECT_EQ(1, runScript(dir, "init\nxa xa.raw 37800 3\n", output));
     EXPECT_NE(std::string::npos, output.find("script.txt:2:")) << output;
@@ -109,7 +104,6 @@ TEST(SpuhostStreamScriptTest, BadStreamCommandsAreReportedWithTheirLine)
     EXPECT_NE(std::string::npos, output.find("cannot read")) << output;
     std::ofstream(dir + "/short.bin") << "DIRIR";
     EXPECT_EQ(1, runScript(dir, "init\nfreeze load short.bin\n", output));
-    EXPECT_NE(std::string::npos, output.find("558640")) << output;
+    EXPECT_NE(std::string::npos, output.find(std::to_string(FreezeRecordSize))) << output;
     EXPECT_EQ(1, runScript(dir, "init\nfreeze\n", output));
-    std::system(("rm -rf '" + dir + "'").c_str());
 }

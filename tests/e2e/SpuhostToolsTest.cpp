@@ -1,5 +1,7 @@
 // spuhost encode and spuhost render, run as a user runs them.
 
+#include "support/Bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -23,12 +25,6 @@ std::string run(const std::string& command)
         output += buffer;
     const int status = pclose(pipe);
     return output + (status == 0 ? "" : "[exit " + std::to_string(status) + "]");
-}
-
-std::vector<unsigned char> slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 void writeWav(const std::string& path, const std::vector<int16_t>& mono)
@@ -63,7 +59,7 @@ TEST(SpuhostToolsTest, EncodeWritesBlocksAndReportsTheRoundTripError)
     const std::string report = run(std::string(SPU_HOST_PATH) + " encode " + wav + " " + out + " --loop");
     EXPECT_NE(std::string::npos, report.find("1000 samples at 22050 Hz -> 36 blocks")) << report;
     EXPECT_NE(std::string::npos, report.find("SNR")) << report;
-    const std::vector<unsigned char> blocks = slurp(out);
+    const std::vector<unsigned char> blocks = readFileBytes(out);
     ASSERT_EQ(36u * 16, blocks.size());
     EXPECT_EQ(4, blocks[1]);
     EXPECT_EQ(3, blocks[35 * 16 + 1]);
@@ -80,7 +76,7 @@ TEST(SpuhostToolsTest, RenderDemoWritesMusic)
     const std::string report =
         run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " + wav);
     ASSERT_EQ(std::string::npos, report.find("[exit")) << report;
-    const std::vector<unsigned char> bytes = slurp(wav);
+    const std::vector<unsigned char> bytes = readFileBytes(wav);
     ASSERT_GT(bytes.size(), 44u);
     const size_t frames = (bytes.size() - 44) / 4;
     EXPECT_GE(frames, 20u * 44100);
@@ -103,7 +99,7 @@ TEST(SpuhostToolsTest, RenderDemoWritesMusic)
 
     const std::string cut = run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " +
                                 wav + " --seconds 3");
-    EXPECT_EQ(44u + 3 * 44100 * 4, slurp(wav).size()) << cut;
+    EXPECT_EQ(44u + 3 * 44100 * 4, readFileBytes(wav).size()) << cut;
     std::remove(wav.c_str());
 }
 // 24347 s are the most whole seconds a WAV file's 32-bit sizes can count.

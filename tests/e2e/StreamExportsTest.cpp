@@ -12,8 +12,8 @@
 namespace
 {
 // The save state is checked byte by byte here, at its documented offsets, so these
-// tests keep it in plain bytes and hand it over as the record it is.
-const size_t RecordSize = 558640;
+// tests keep it in plain bytes (FreezeRecordSize of them) and hand it over as the
+// record it is.
 const unsigned long TransferAddress = 0x1F801DA6;
 
 class StreamExportsTest : public HostTest
@@ -170,7 +170,7 @@ TEST_F(StreamExportsTest, HostileInputPlaysNothingAndCrashesNothing)
 
 TEST_F(StreamExportsTest, FreezeSizeQueryWritesOnlyTheHeader)
 {
-    std::vector<unsigned char> record(RecordSize, 0x5A);
+    std::vector<unsigned char> record(FreezeRecordSize, 0x5A);
     EXPECT_EQ(1, plugin().SPUfreeze(2, asRecord(record)));
     EXPECT_EQ(0, std::memcmp(record.data(), "DIRIR\0", 6));
     EXPECT_EQ(0x5A, record[6]);
@@ -179,8 +179,8 @@ TEST_F(StreamExportsTest, FreezeSizeQueryWritesOnlyTheHeader)
     std::memcpy(&version, &record[8], 4);
     std::memcpy(&size, &record[12], 4);
     EXPECT_EQ(1u, version);
-    EXPECT_EQ(558640u, size);
-    for (size_t i = 16; i < RecordSize; ++i)
+    EXPECT_EQ(FreezeRecordSize, size);
+    for (size_t i = 16; i < FreezeRecordSize; ++i)
         ASSERT_EQ(0x5A, record[i]) << "byte " << i;
     EXPECT_EQ(0, plugin().SPUfreeze(0, nullptr));
     EXPECT_EQ(0, plugin().SPUfreeze(1, nullptr));
@@ -220,7 +220,7 @@ TEST_F(StreamExportsTest, SaveThenLoadReproducesRegistersAndSoundRam)
         plugin().SPUwriteRegister(a, static_cast<unsigned short>(a * 13));
     plugin().SPUwriteRegister(0x1F801DAA, 0xC084);
 
-    std::vector<unsigned char> saved(RecordSize);
+    std::vector<unsigned char> saved(FreezeRecordSize);
     ASSERT_EQ(1, plugin().SPUfreeze(1, asRecord(saved)));
     std::vector<unsigned short> readsBefore;
     for (unsigned long a = 0x1F801C00; a < 0x1F801E00; a += 2)
@@ -242,7 +242,7 @@ TEST_F(StreamExportsTest, SaveThenLoadReproducesRegistersAndSoundRam)
             EXPECT_EQ(readsBefore[i], plugin().SPUreadRegister(a)) << std::hex << "register " << a;
         }
     }
-    std::vector<unsigned char> again(RecordSize);
+    std::vector<unsigned char> again(FreezeRecordSize);
     ASSERT_EQ(1, plugin().SPUfreeze(1, asRecord(again)));
     EXPECT_EQ(0, std::memcmp(saved.data() + 0x210, again.data() + 0x210, 0x80000)) << "sound RAM";
     EXPECT_EQ(0, std::memcmp(saved.data(), again.data(), 0x210)) << "header and register image";
@@ -251,7 +251,7 @@ TEST_F(StreamExportsTest, SaveThenLoadReproducesRegistersAndSoundRam)
 
 TEST_F(StreamExportsTest, LoadQueuesTheRecordsXaPartUpTo4032)
 {
-    std::vector<unsigned char> record(RecordSize);
+    std::vector<unsigned char> record(FreezeRecordSize);
     ASSERT_EQ(1, plugin().SPUfreeze(1, asRecord(record)));
     xa_decode_t xa = {};
     xa.freq = 44100;
@@ -281,7 +281,7 @@ TEST_F(StreamExportsTest, LoadQueuesTheRecordsXaPartUpTo4032)
 
 TEST_F(StreamExportsTest, HostileXaPartInASaveStateLoadsSafely)
 {
-    std::vector<unsigned char> record(RecordSize);
+    std::vector<unsigned char> record(FreezeRecordSize);
     ASSERT_EQ(1, plugin().SPUfreeze(1, asRecord(record)));
     const int32_t fields[][4] = {
         {37800, 16, 1, -1}, {37800, 16, 1, INT_MIN}, {-1, 16, 1, 2016},      {37800, 16, 99, 2016},

@@ -8,6 +8,7 @@
 #include "record/RecordControl.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -596,6 +597,15 @@ void CallWriter::patch(uint32_t offset, const std::vector<uint8_t>& data)
         bytes.insert(bytes.end(), data.begin() + done, data.begin() + done + n);
         done += n;
     }
+}
+
+void CallWriter::patchSavedXa(int32_t freq, int32_t stereo, int32_t nsamples)
+{
+    std::vector<uint8_t> fields;
+    for (int32_t v : {freq, 16, stereo, nsamples})
+        for (int i = 0; i < 4; ++i)
+            fields.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+    patch(offsetof(SPUFreeze_t, xa), fields);
 }
 
 void CallWriter::load()

@@ -123,6 +123,8 @@ class CallWriter
     void save();
     void sizeQuery();
     void patch(uint32_t offset, const std::vector<uint8_t>& bytes);
+    // Patches the head of the saved record's XA part: freq, nbits (16), stereo, nsamples.
+    void patchSavedXa(int32_t freq, int32_t stereo, int32_t nsamples);
     void load();
     void record();
     void call(Call call) { bytes.push_back(call); }

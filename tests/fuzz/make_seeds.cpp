@@ -73,8 +73,7 @@ void callSeeds()
         w.render(32);
         w.patch(16 + 2 * 0xC4, {0x0F, 0x00, 0x00, 0x00}); // key-on register image: voices 0-3
         w.patch(16 + 2 * 0xC6, {0x02, 0x00});             // key-off register image: voice 1
-        std::vector<uint8_t> xa = {0xA8, 0x93, 0, 0, 16, 0, 0, 0, 1, 0, 0, 0, 0xE0, 0x07, 0, 0};
-        w.patch(0x80210, xa); // 37800 Hz, stereo, 2016 frames
+        w.patchSavedXa(37800, 1, 2016);
         w.load();
         w.render(64);
         w.sizeQuery();

@@ -1,4 +1,5 @@
 #include "realhost/EmulatorRun.h"
+#include "support/Bytes.h"
 
 #include <chrono>
 #include <csignal>
@@ -18,12 +19,6 @@ namespace
 const char* const PcsxrProgram = "/usr/games/pcsxr";
 const char* const PackagePluginDir = "/usr/lib/x86_64-linux-gnu/psemu";
 const char* const SettingsName = "realhost.cfg";
-
-void writeFile(const std::string& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
 } // namespace
 
 EmulatorRun::EmulatorRun(const std::string& homeDir, const std::string& plugin) : home(homeDir)
@@ -44,7 +39,7 @@ EmulatorRun::EmulatorRun(const std::string& homeDir, const std::string& plugin) 
     symlink(plugin.c_str(), (dot + "/plugins/libspuTalvane.so").c_str());
     // pcsxr's own format. The OpenGL GPU plugin runs on Xvfb's software GLX; the
     // X-video one needs an XVideo adaptor that Xvfb lacks.
-    writeFile(dot + "/" + SettingsName, "Bios = HLE\n"
+    writeFileText(dot + "/" + SettingsName, "Bios = HLE\n"
                                         "Gpu = libpeopsxgl.so\n"
                                         "Spu = libspuTalvane.so\n"
                                         "Cdr = libDFCdrom.so\n"
@@ -72,7 +67,7 @@ EmulatorRun::~EmulatorRun()
 
 void EmulatorRun::writePluginSettings(const std::string& text)
 {
-    writeFile(pluginFolder() + "/cfg/spuTalvane.cfg", text);
+    writeFileText(pluginFolder() + "/cfg/spuTalvane.cfg", text);
 }
 
 bool EmulatorRun::start(const std::string& program, const std::string& privateDsp,

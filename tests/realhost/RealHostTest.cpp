@@ -13,13 +13,15 @@
 #include "realhost/EmulatorRun.h"
 #include "realhost/SoundAnalysis.h"
 #include "support/MachinePauses.h"
+#include "support/ScratchDir.h"
+#include "support/SettingsFile.h"
 #include "support/SoundCardFile.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -46,19 +48,6 @@ const double MinPauseMs = 8;
 double noteFrequency(unsigned pitch)
 {
     return 44100.0 * pitch / 4096.0 / 28.0;
-}
-
-std::string makeScratch()
-{
-    char pattern[] = "/tmp/realhostXXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir != nullptr ? dir : "";
-}
-
-void removeTree(const std::string& dir)
-{
-    if (dir.size() > 5 && dir.compare(0, 5, "/tmp/") == 0)
-        std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 bool have(const char* program)
@@ -135,16 +124,13 @@ bool crashed(int status)
 // With method 2 the emulator's cycles pace the output, and an emulator running a
 // few per cent slower than real time drains the queue until the "Simple" mode's
 // cursor jump (a dropout and a splice); "Smooth" follows the emulator's rate.
+// A negative bufferSize leaves its line out.
 std::string settingsFile(int device, int bufferSize, int method, int asyncMode = 0)
 {
-    std::ostringstream out;
-    out << "AudioDevice = " << device << "\n";
-    if (bufferSize >= 0)
-        out << "SoundBufferSize = " << bufferSize << "\n";
-    out << "AudioOutMethod = " << method << "\nAsyncMode = " << asyncMode << "\nShowRealtimeConfigWindow = 0\n"
-        << "WaitForXABufferIsFree = 1\nCacheVagDecode = 0\nFinetune = 0\nReverbType = 4\nRecOpt = 5\n"
-        << "UpdateBeforeRegisterAccess = 0\nSPUIRQWaitCPUAction = 0\nSPUIRQForceInterruptFlag7 = 0\n";
-    return out.str();
+    return settingsText({{"AudioDevice", device},
+                         {"SoundBufferSize", bufferSize >= 0 ? bufferSize : OmitSetting},
+                         {"AudioOutMethod", method},
+                         {"AsyncMode", asyncMode}});
 }
 // Mounts the stand-in card in `scratch` for the device the scenario plays through.
 // The OSS writer finds it as /dev/dsp (EmulatorRun binds it there); SDL's disk
@@ -177,7 +163,8 @@ protected:
             skipReason = "gcc-mipsel-linux-gnu is not installed (scripts/setup-deps.sh installs it)";
         if (!skipReason.empty())
             return;
-        buildDir = makeScratch();
+        buildFolder.reset(new ScratchDir(ScratchDir::StayPut, "realhost"));
+        const std::string buildDir = buildFolder->path();
         program = buildDir + "/spuprogram.exe";
         const std::string command = "'" + SourceDir + "/make-psexe.sh' '" + program + "' '" + SourceDir +
                                     "/crt0.S' '" + SourceDir + "/spuprogram.c'";
@@ -191,7 +178,7 @@ protected:
             skipReason = error + ": the stand-in sound card is a FUSE file (scripts/setup-deps.sh installs fuse3)";
     }
 
-    static void TearDownTestSuite() { removeTree(buildDir); }
+    static void TearDownTestSuite() { buildFolder.reset(); }
 
     void SetUp() override
     {
@@ -211,7 +198,8 @@ protected:
     Capture run(const Scenario& scenario)
     {
         Capture capture;
-        const std::string scratch = makeScratch();
+        const ScratchDir folder(ScratchDir::StayPut, "realhost");
+        const std::string scratch = folder.path();
         mkdir((scratch + "/home").c_str(), 0700);
         {
             EmulatorRun emulator(scratch + "/home", SPU_PLUGIN_PATH);
@@ -258,7 +246,6 @@ protected:
             }
             notePauses(pauses, card.getBegin(), &capture);
         }
-        removeTree(scratch);
         return capture;
     }
 
@@ -361,13 +348,13 @@ protected:
     }
 
     static std::string skipReason;
-    static std::string buildDir;
+    static std::unique_ptr<ScratchDir> buildFolder;
     static std::string program;
     static bool buildFailed;
 };
 
 std::string RealHostTest::skipReason;
-std::string RealHostTest::buildDir;
+std::unique_ptr<ScratchDir> RealHostTest::buildFolder;
 std::string RealHostTest::program;
 bool RealHostTest::buildFailed = false;
 
@@ -457,7 +444,8 @@ TEST_F(RealHostTest, InterruptedEmulatorNeverCrashes)
         const int delayMs = (i * 397) % 3300;
         SCOPED_TRACE("run " + std::to_string(i) + (oss ? ": OSS" : ": SDL") + ", method " + std::to_string(method) +
                      ", SIGINT " + std::to_string(delayMs) + " ms after the program started");
-        const std::string scratch = makeScratch();
+        const ScratchDir folder(ScratchDir::StayPut, "realhost");
+        const std::string scratch = folder.path();
         mkdir((scratch + "/home").c_str(), 0700);
         {
             EmulatorRun emulator(scratch + "/home", SPU_PLUGIN_PATH);
@@ -491,7 +479,6 @@ TEST_F(RealHostTest, InterruptedEmulatorNeverCrashes)
             crashes += crashed(status) ? 1 : 0;
             card.finish();
         }
-        removeTree(scratch);
     }
     std::printf("%d runs stopped with SIGINT, %d crashed\n", runs, crashes);
 }

@@ -6,11 +6,18 @@
 #include <string>
 #include <vector>
 
-// Little-endian byte helpers for tests that read and write the plugin's files.
+// Byte and file helpers for tests that read and write the plugin's files (numbers
+// little-endian). A file that cannot be read reads as empty.
 inline std::vector<unsigned char> readFileBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline std::string readFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 inline uint32_t le32(const std::vector<unsigned char>& bytes, size_t at)
@@ -40,4 +47,9 @@ inline void writeFileBytes(const std::string& path, const std::vector<unsigned c
 {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void writeFileText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
 }

@@ -1,5 +1,6 @@
 #include "support/PrivateDsp.h"
 #include "support/PrivateDev.h"
+#include "support/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -37,18 +38,17 @@ bool runWithPrivateDsp(const std::function<void()>& check, std::string& whyNot)
         whyNot = "a private /dev/dsp needs root (a mount namespace of the test's own)";
         return false;
     }
-    char pattern[] = "/tmp/spudspXXXXXX";
-    if (mkdtemp(pattern) == nullptr)
+    ScratchDir staging(ScratchDir::StayPut, "spudsp");
+    if (!staging.ok())
     {
-        whyNot = std::string("mkdtemp: ") + std::strerror(errno);
+        whyNot = staging.error();
         return false;
     }
-    const std::string staging = pattern;
     std::fflush(nullptr);
     const pid_t child = fork();
     if (child == 0)
     {
-        if (!makePrivateDsp(staging))
+        if (!makePrivateDsp(staging.path()))
             _exit(CannotRun);
         check();
         std::fflush(nullptr);
@@ -56,7 +56,7 @@ bool runWithPrivateDsp(const std::function<void()>& check, std::string& whyNot)
     }
     int status = 0;
     const bool waited = child > 0 && waitpid(child, &status, 0) == child;
-    rmdir(staging.c_str());
+    staging.close();
     if (!waited)
     {
         whyNot = "fork or wait failed";

@@ -1,4 +1,4 @@
-#include "TempDir.h"
+#include "support/ScratchDir.h"
 
 #include "audio/AudioDeviceOss.h"
 #include "config/ConfigLinuxPSEmuPro.h"
@@ -24,24 +24,21 @@ class AudioDeviceOssTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/spuossXXXXXX";
-        dir = mkdtemp(pattern);
         savedPath = AudioDeviceOss::DEV_DSP;
         savedSize = AudioDevice::ConfigSoundBufferSize;
         AudioDevice::ConfigSoundBufferSize = 4; // 1024 frames
+        ASSERT_TRUE(dir.ok()) << dir.error();
     }
     void TearDown() override
     {
         AudioDeviceOss::DEV_DSP = savedPath;
         AudioDevice::ConfigSoundBufferSize = savedSize;
-        unlink((dir + "/dsp").c_str());
-        rmdir(dir.c_str());
     }
     // A FIFO standing in for the device, with a reader already there so that the
     // device's blocking open returns; a one-page pipe holds 1024 frames.
     int makeFifoDevice()
     {
-        path = dir + "/dsp";
+        path = dir.file("dsp");
         EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
         AudioDeviceOss::DEV_DSP = path.c_str();
         const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
@@ -49,7 +46,7 @@ protected:
         return fd;
     }
 
-    std::string dir;
+    ScratchDir dir{ScratchDir::StayPut, "spuoss"};
     std::string path;
     const char* savedPath = nullptr;
     int savedSize = 0;
@@ -71,7 +68,7 @@ size_t drain(int fd)
 
 TEST_F(AudioDeviceOssTest, MissingDeviceReportsOnceAndRunsOnTheWallClock)
 {
-    path = dir + "/dsp";
+    path = dir.file("dsp");
     AudioDeviceOss::DEV_DSP = path.c_str();
     AudioDeviceOss device;
     ::testing::internal::CaptureStderr();
@@ -155,7 +152,7 @@ TEST_F(AudioDeviceOssTest, ReaderGoingAwayIsAWriteErrorNotAKilledHost)
     AudioDeviceOss device;
     // Standard error goes to a file that the test watches until the writer has
     // met the closed pipe (a busy machine may run it late).
-    const std::string errPath = dir + "/stderr";
+    const std::string errPath = dir.file("stderr");
     std::fflush(stderr);
     const int savedErr = dup(2);
     const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -201,7 +198,7 @@ unsigned long ringFramesFor(int units)
 
 TEST_F(AudioDeviceOssTest, SizeBelowOneMeansTheDefaultRingAndTheBoundsHold)
 {
-    path = dir + "/dsp";
+    path = dir.file("dsp");
     AudioDeviceOss::DEV_DSP = path.c_str();
     EXPECT_EQ(ringFramesFor(0), 64u * 256);
     EXPECT_EQ(ringFramesFor(-3), 64u * 256);
@@ -215,9 +212,10 @@ TEST_F(AudioDeviceOssTest, SizeBelowOneMeansTheDefaultRingAndTheBoundsHold)
 // line: it loads as 0, and the ring is the default one, not the smallest.
 TEST_F(AudioDeviceOssTest, SettingsFileWithoutTheSizeLineGivesTheDefaultRing)
 {
-    path = dir + "/dsp";
+    path = dir.file("dsp");
     AudioDeviceOss::DEV_DSP = path.c_str();
-    TempDir work;
+    ScratchDir work(ScratchDir::WorkInside);
+    ASSERT_TRUE(work.ok()) << work.error();
     ASSERT_EQ(mkdir("cfg", 0755), 0);
     std::ofstream("cfg/spuTalvane.cfg") << "AudioDevice = 3\nAudioOutMethod = 0\nReverbType = 0\n";
     ConfigLinuxPSEmuPro config;

@@ -4,6 +4,7 @@
 #include "audio/CriticalSection.h"
 #include "audio/EmulatedSoundBuffer.h"
 #include "plugin/Globals.h"
+#include "support/AudioOutMethods.h"
 
 #include <gtest/gtest.h>
 
@@ -130,16 +131,7 @@ TEST_P(AudioOutThreadTest, StopEndsTheMethodThatWasStarted)
     EXPECT_EQ(ticks(), stoppedAt);
 }
 
-namespace
-{
-std::string methodName(const ::testing::TestParamInfo<int>& info)
-{
-    static const char* const names[] = {"Thread", "Timer", "SPUasync"};
-    return names[info.param];
-}
-} // namespace
-
-INSTANTIATE_TEST_SUITE_P(Methods, AudioOutThreadTest, ::testing::Values(0, 1, 2), methodName);
+INSTANTIATE_TEST_SUITE_P(Methods, AudioOutThreadTest, ::testing::Values(0, 1, 2), audioOutMethodName);
 
 TEST(AudioOutLifecycleTest, StopAudioOutWithoutStartIsHarmless)
 {

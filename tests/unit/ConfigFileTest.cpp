@@ -1,4 +1,5 @@
-#include "TempDir.h"
+#include "support/Bytes.h"
+#include "support/ScratchDir.h"
 
 #include "audio/AudioDevice.h"
 #include "audio/AudioOut.h"
@@ -16,18 +17,10 @@
 
 namespace
 {
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 void writeFile(const std::string& path, const std::string& content)
 {
     mkdir("cfg", 0755);
-    std::ofstream(path, std::ios::binary) << content;
+    writeFileText(path, content);
 }
 
 const char* const DefaultFile = "AudioDevice = 3\n"
@@ -56,11 +49,12 @@ ConfigLinuxPSEmuPro load(const std::string& content)
 
 TEST(ConfigFileTest, FirstRunCreatesTheFileWithTheDefaults)
 {
-    TempDir dir;
+    ScratchDir dir(ScratchDir::WorkInside);
+    ASSERT_TRUE(dir.ok()) << dir.error();
     ConfigLinuxPSEmuPro config;
     config.AudioDevice = 77;
     config.loadConfig();
-    EXPECT_EQ(DefaultFile, readFile("cfg/spuTalvane.cfg"));
+    EXPECT_EQ(DefaultFile, readFileText("cfg/spuTalvane.cfg"));
     EXPECT_EQ(3, config.AudioDevice);
     EXPECT_EQ(64, config.SoundBufferSize);
     EXPECT_EQ(1, config.WaitForXABufferIsFree);
@@ -70,7 +64,8 @@ TEST(ConfigFileTest, FirstRunCreatesTheFileWithTheDefaults)
 
 TEST(ConfigFileTest, ValuesAreTheFirstNumberAfterTheEqualsSign)
 {
-    TempDir dir;
+    ScratchDir dir(ScratchDir::WorkInside);
+    ASSERT_TRUE(dir.ok()) << dir.error();
     EXPECT_EQ(-12, load("Finetune = -12\n").Finetune);
     EXPECT_EQ(-12, load("Finetune=-12\n").Finetune);
     EXPECT_EQ(0, load("Finetune = - 12\n").Finetune);
@@ -83,7 +78,8 @@ TEST(ConfigFileTest, ValuesAreTheFirstNumberAfterTheEqualsSign)
 
 TEST(ConfigFileTest, MissingOrMalformedValuesLoadZeroNotTheDefault)
 {
-    TempDir dir;
+    ScratchDir dir(ScratchDir::WorkInside);
+    ASSERT_TRUE(dir.ok()) << dir.error();
     ConfigLinuxPSEmuPro config = load("SoundBufferSize 64\nReverbType =\nRecOpt = x\n");
     EXPECT_EQ(0, config.SoundBufferSize);
     EXPECT_EQ(0, config.ReverbType);
@@ -94,7 +90,8 @@ TEST(ConfigFileTest, MissingOrMalformedValuesLoadZeroNotTheDefault)
 
 TEST(ConfigFileTest, NumbersBeyondIntSaturate)
 {
-    TempDir dir;
+    ScratchDir dir(ScratchDir::WorkInside);
+    ASSERT_TRUE(dir.ok()) << dir.error();
     EXPECT_EQ(2147483647, load("Finetune = 99999999999999999999999\n").Finetune);
     EXPECT_EQ(-2147483647 - 1, load("Finetune = -99999999999999999999999\n").Finetune);
     EXPECT_EQ(2147483647, load("Finetune = 2147483647\n").Finetune);
@@ -103,7 +100,8 @@ TEST(ConfigFileTest, NumbersBeyondIntSaturate)
 
 TEST(ConfigFileTest, LongLinesContinueAsTheNextLine)
 {
-    TempDir dir;
+    ScratchDir dir(ScratchDir::WorkInside);
+    ASSERT_TRUE(dir.ok()) << dir.error();
     // 300 characters: the line is read in two pieces; the second starts with "RecOpt".
     std::string line = "AudioDevice = 1 " + std::string(255 - 16, 'x') + "RecOpt = 9\n";
     ConfigLinuxPSEmuPro config = load(line);
@@ -113,7 +111,8 @@ TEST(ConfigFileTest, LongLinesContinueAsTheNextLine)
 
 TEST(ConfigFileTest, BinaryGarbageLoadsWithoutHarm)
 {
-    TempDir dir;
+    ScratchDir dir(ScratchDir::WorkInside);
+    ASSERT_TRUE(dir.ok()) << dir.error();
     std::string garbage;
     unsigned int seed = 12345;
     for (int i = 0; i < 20000; ++i)
@@ -129,14 +128,15 @@ TEST(ConfigFileTest, BinaryGarbageLoadsWithoutHarm)
 
 TEST(ConfigFileTest, SavingRewritesFromTheStartWithoutTruncating)
 {
-    TempDir dir;
+    ScratchDir dir(ScratchDir::WorkInside);
+    ASSERT_TRUE(dir.ok()) << dir.error();
     const std::string tail = "# an old, longer tail\nReverbType = 1\n";
     ConfigLinuxPSEmuPro config = load(std::string(DefaultFile) + tail);
     config.ReverbType = 3;
     EXPECT_EQ(0, config.saveConfig());
     std::string expected = DefaultFile;
     expected.replace(expected.find("ReverbType = 4"), 14, "ReverbType = 3");
-    EXPECT_EQ(expected + tail, readFile("cfg/spuTalvane.cfg"));
+    EXPECT_EQ(expected + tail, readFileText("cfg/spuTalvane.cfg"));
     ConfigLinuxPSEmuPro reloaded;
     reloaded.loadConfig();
     EXPECT_EQ(3, reloaded.ReverbType);
@@ -144,7 +144,8 @@ TEST(ConfigFileTest, SavingRewritesFromTheStartWithoutTruncating)
 
 TEST(ConfigFileTest, UnusableFolderKeepsTheDefaults)
 {
-    TempDir dir;
+    ScratchDir dir(ScratchDir::WorkInside);
+    ASSERT_TRUE(dir.ok()) << dir.error();
     std::ofstream("cfg") << "a file where the folder should be";
     testing::internal::CaptureStderr();
     ConfigLinuxPSEmuPro config;

@@ -3,6 +3,7 @@
 // its callback called directly for the cases X cannot drive.
 
 #include "XServer.h"
+#include "support/ScratchDir.h"
 
 #include "audio/AudioDevice.h"
 #include "audio/AudioOutThread.h"
@@ -113,10 +114,7 @@ protected:
 
     void SetUp() override
     {
-        char pattern[] = "/tmp/spu-realtime-XXXXXX";
-        dir = mkdtemp(pattern);
-        oldDir = getcwd(nullptr, 0);
-        ASSERT_EQ(chdir(dir.c_str()), 0);
+        ASSERT_TRUE(dir.enter()) << dir.error();
         theConfig.setDefaultValue();
         theConfig.updateConfigValue();
         theSPU.init();
@@ -124,10 +122,8 @@ protected:
 
     void TearDown() override
     {
-        if (chdir(oldDir) != 0)
-            ADD_FAILURE() << "cannot return to " << oldDir;
-        free(oldDir);
-        runCommand("rm -rf " + dir);
+        if (!dir.close())
+            ADD_FAILURE() << dir.error();
         theConfig.setDefaultValue();
         theConfig.updateConfigValue();
     }
@@ -136,8 +132,7 @@ protected:
 
     static XServer* server;
     static std::string serverError;
-    std::string dir;
-    char* oldDir = nullptr;
+    ScratchDir dir{ScratchDir::StayPut, "spu-realtime"};
 };
 
 XServer* RealtimeConfigDialogTest::server = nullptr;

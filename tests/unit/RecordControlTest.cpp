@@ -3,7 +3,7 @@
 // question when they do not settle, and the alert when no log can be created.
 
 #include "audio/CriticalSection.h"
-#include "TempDir.h"
+#include "support/ScratchDir.h"
 
 #include "plugin/Globals.h"
 #include "record/RecordControl.h"
@@ -45,6 +45,7 @@ class RecordControlTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(scratch.ok()) << scratch.error();
         initCS();
         theSPU.init();
         Record::ConfigRecOpt = 0x3F;
@@ -89,7 +90,7 @@ protected:
         theSPU.writeDMAMemory(data, words);
     }
 
-    TempDir scratch;
+    ScratchDir scratch{ScratchDir::WorkInside};
 };
 
 TEST_F(RecordControlTest, SettledTransferIsAlignedInTheSnapshot)
@@ -176,7 +177,7 @@ TEST_F(RecordControlTest, ReadOnlyFolderAlertsAndLeavesNoRecorder)
     // read-only folder: /proc accepts no new files from anyone.
     ASSERT_EQ(chdir("/proc"), 0);
     const bool started = start();
-    ASSERT_EQ(chdir(scratch.get().c_str()), 0);
+    ASSERT_EQ(chdir(scratch.path().c_str()), 0);
     EXPECT_FALSE(started);
     EXPECT_EQ(theRecord, nullptr);
     EXPECT_EQ(alerts, 1);
@@ -187,7 +188,7 @@ TEST_F(RecordControlTest, WriteProtectedFolderAlertsForUsersOtherThanRoot)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "root may write into a folder without write permission";
-    ASSERT_EQ(chmod(scratch.get().c_str(), 0555), 0);
+    ASSERT_EQ(chmod(scratch.path().c_str(), 0555), 0);
     EXPECT_FALSE(start());
     EXPECT_EQ(theRecord, nullptr);
     EXPECT_EQ(alerts, 1);

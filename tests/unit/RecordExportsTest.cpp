@@ -2,7 +2,7 @@
 // with the bytes of the log format, and SPUclose finalises the recording. The last
 // test records a scene and plays the log back with spuhost and the built plugin.
 
-#include "TempDir.h"
+#include "support/ScratchDir.h"
 
 #include "audio/CriticalSection.h"
 #include "plugin/Exports.h"
@@ -28,6 +28,7 @@ class RecordExportsTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(scratch.ok()) << scratch.error();
         SPUinit(); // reads ./cfg in the temporary folder
         Record::ConfigRecOpt = 0x3F;
     }
@@ -58,7 +59,7 @@ protected:
         bytes.push_back(type);
     }
 
-    TempDir scratch;
+    ScratchDir scratch{ScratchDir::WorkInside};
     std::vector<short> rendered;
 };
 

@@ -1,7 +1,7 @@
 // The event recorder at its own interface: the head of "spulog.spu", the duration,
 // the layout of each entry type and the option bits that select them.
 
-#include "TempDir.h"
+#include "support/ScratchDir.h"
 
 #include "plugin/Globals.h"
 #include "record/Record.h"
@@ -21,6 +21,7 @@ class RecordTest : public ::testing::Test
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(scratch.ok()) << scratch.error();
         theSPU.init();
         Record::ConfigRecOpt = 0x3F;
     }
@@ -62,7 +63,7 @@ protected:
         recorder.logCDDAplay(cdda, 4);
     }
 
-    TempDir scratch;
+    ScratchDir scratch{ScratchDir::WorkInside};
     Record recorder;
     bool running = false;
 };

@@ -1,4 +1,4 @@
-#include "TempDir.h"
+#include "support/ScratchDir.h"
 
 #include "audio/CriticalSection.h"
 #include "plugin/Exports.h"
@@ -186,7 +186,8 @@ TEST_F(StreamQueueTest, XaRecordBeyondItsSamplesIsIgnored)
 
 TEST_F(StreamQueueTest, NullAndEmptyChunksAreLoggedButPlayNothing)
 {
-    TempDir scratch;
+    ScratchDir scratch(ScratchDir::WorkInside);
+    ASSERT_TRUE(scratch.ok()) << scratch.error();
     const int size = theSPU.getStream().getSize();
     Record::ConfigRecOpt = 0x30;
     enterCS();

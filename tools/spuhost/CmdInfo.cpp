@@ -50,11 +50,8 @@ int runInfo(const std::vector<std::string>& args)
     if (!isSharedLibrary(args[0]))
         return describeLog(args[0]);
     Plugin plugin;
-    if (!plugin.load(args[0]))
-    {
-        std::fprintf(stderr, "spuhost: %s: %s\n", args[0].c_str(), plugin.error().c_str());
+    if (!loadPlugin(plugin, args[0]))
         return 1;
-    }
     const unsigned long version = plugin.PSEgetLibVersion();
     std::printf("name: %s\n", plugin.PSEgetLibName());
     std::printf("type: %lu\n", plugin.PSEgetLibType());

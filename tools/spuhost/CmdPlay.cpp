@@ -140,11 +140,8 @@ int runPlay(const std::vector<std::string>& args)
     }
 
     Plugin plugin;
-    if (!plugin.load(args[0]))
-    {
-        std::fprintf(stderr, "spuhost: %s: %s\n", args[0].c_str(), plugin.error().c_str());
+    if (!loadPlugin(plugin, args[0]))
         return 1;
-    }
 
     EmulatedClock clock(plugin, seconds * CyclesPerSecond);
     bool timeUp = false;

@@ -76,11 +76,8 @@ int runRender(const std::vector<std::string>& args)
     }
 
     Plugin plugin;
-    if (!plugin.load(args[0]))
-    {
-        std::fprintf(stderr, "spuhost: %s: %s\n", args[0].c_str(), plugin.error().c_str());
+    if (!loadPlugin(plugin, args[0]))
         return 1;
-    }
     if (plugin.SPUrender == nullptr)
     {
         std::fprintf(stderr, "spuhost render: %s has no SPUrender\n", args[0].c_str());

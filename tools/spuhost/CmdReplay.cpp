@@ -96,11 +96,8 @@ int runReplay(const std::vector<std::string>& args)
     }
 
     Plugin plugin;
-    if (!plugin.load(args[0]))
-    {
-        std::fprintf(stderr, "spuhost: %s: %s\n", args[0].c_str(), plugin.error().c_str());
+    if (!loadPlugin(plugin, args[0]))
         return 1;
-    }
     if (const char* missing = Replay::missingExport(plugin, summary))
     {
         std::fprintf(stderr, "spuhost replay: the plugin has no %s\n", missing);

@@ -28,11 +28,8 @@ int runScript(const std::vector<std::string>& args)
     }
 
     Plugin plugin;
-    if (!plugin.load(args[0]))
-    {
-        std::fprintf(stderr, "spuhost: %s: %s\n", args[0].c_str(), plugin.error().c_str());
+    if (!loadPlugin(plugin, args[0]))
         return 1;
-    }
     ScriptRunner runner(plugin, args[1]);
     if (!outPath.empty() && !runner.setOutput(outPath))
     {

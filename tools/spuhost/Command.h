@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+class Plugin;
+
 // Subcommands of spuhost. Each lives in a file of its own and registers itself
 // with a static SpuhostCommand object, so adding one touches no other file.
 struct SpuhostCommand
@@ -17,3 +19,7 @@ struct SpuhostCommand
 
     static std::vector<const SpuhostCommand*>& all();
 };
+
+// Loads the plugin a subcommand was given. When it cannot, says why on standard
+// error ("spuhost: PATH: reason") and returns false; the subcommand then exits with 1.
+bool loadPlugin(Plugin& plugin, const std::string& path);

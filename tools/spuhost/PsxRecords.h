@@ -24,20 +24,24 @@ struct xa_decode_t
     int16_t pcm[16384]; // interleaved left, right when stereo
 };
 
-// The save state that SPUfreeze fills (mode 1) and loads (mode 0) (558640 bytes).
+// The save state that SPUfreeze fills (mode 1) and loads (mode 0).
 struct SPUFreeze_t
 {
     char name[8];                 // "DIRIR"
     uint32_t version;             // 1
-    uint32_t size;                // 558640
+    uint32_t size;                // FreezeRecordSize
     uint16_t spuRegister[256];    // 0x1F801C00..0x1F801DFE
     uint8_t soundBuffer[0x80000]; // sound RAM, byte for byte
     xa_decode_t xa;               // the last XA record
     uint8_t reserved[1024];
 };
 
+// The save state's length in bytes, as its header and a size query give it; the
+// tests that check the record byte by byte hold it in a buffer this long.
+const size_t FreezeRecordSize = 558640;
+
 static_assert(sizeof(xa_decode_t) == 32800, "the XA record is 32800 bytes");
-static_assert(sizeof(SPUFreeze_t) == 558640, "the save state is 558640 bytes");
+static_assert(sizeof(SPUFreeze_t) == FreezeRecordSize, "the save state is FreezeRecordSize bytes");
 static_assert(offsetof(SPUFreeze_t, version) == 8, "version at 8");
 static_assert(offsetof(SPUFreeze_t, size) == 12, "size at 12");
 static_assert(offsetof(SPUFreeze_t, spuRegister) == 0x10, "register image at 0x10");

@@ -2,6 +2,7 @@
 // and drives it only through the exported functions, as an emulator does.
 
 #include "spuhost/Command.h"
+#include "spuhost/Plugin.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +18,14 @@ std::vector<const SpuhostCommand*>& SpuhostCommand::all()
 {
     static std::vector<const SpuhostCommand*> commands;
     return commands;
+}
+
+bool loadPlugin(Plugin& plugin, const std::string& path)
+{
+    if (plugin.load(path))
+        return true;
+    std::fprintf(stderr, "spuhost: %s: %s\n", path.c_str(), plugin.error().c_str());
+    return false;
 }
 
 namespace
