@@ -43,8 +43,21 @@ public:
     {
         if (pid > 0)
         {
+            // Bounded: a server that does not go on SIGTERM within 5 s is killed, so
+            // that the test process never waits on it at exit.
             kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
+            bool gone = false;
+            for (int waited = 0; waited < 5000 && !gone; waited += 10)
+            {
+                gone = waitpid(pid, nullptr, WNOHANG) == pid;
+                if (!gone)
+                    usleep(10000);
+            }
+            if (!gone)
+            {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+            }
             pid = -1;
         }
     }
