@@ -27,7 +27,8 @@ namespace bench
 inline bool writeSettings(bool cacheVagDecode, int reverbType)
 {
     FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
-    if (cfg == nullptr) return false;
+    if (cfg == nullptr)
+        return false;
     std::fprintf(cfg,
                  "AudioDevice = 3\nSoundBufferSize = 64\nAudioOutMethod = 0\nAsyncMode = 0\n"
                  "ShowRealtimeConfigWindow = 0\nWaitForXABufferIsFree = 1\nCacheVagDecode = %d\n"
@@ -45,7 +46,8 @@ inline bool useConfig(bool cacheVagDecode)
     if (dir.empty())
     {
         char name[] = "/tmp/render_bench_XXXXXX";
-        if (mkdtemp(name) == nullptr || chdir(name) != 0) return false;
+        if (mkdtemp(name) == nullptr || chdir(name) != 0)
+            return false;
         dir = name;
         mkdir("cfg", 0755);
     }
@@ -55,7 +57,8 @@ inline bool useConfig(bool cacheVagDecode)
 // A fresh plugin, initialised (without output: the benchmark renders with SPUrender).
 inline std::unique_ptr<Plugin> loadPlugin(bool cacheVagDecode = false)
 {
-    if (!useConfig(cacheVagDecode)) return nullptr;
+    if (!useConfig(cacheVagDecode))
+        return nullptr;
     std::unique_ptr<Plugin> plugin(new Plugin);
     if (!plugin->load(SPU_PLUGIN_PATH) || plugin->SPUrender == nullptr)
     {
@@ -78,7 +81,8 @@ inline bool loadInstruments(Plugin& p)
     std::ifstream in(std::string(SPU_SOURCE_DIR) + "/demo/instruments.adpcm", std::ios::binary);
     const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
                                            std::istreambuf_iterator<char>());
-    if (bytes.empty()) return false;
+    if (bytes.empty())
+        return false;
     std::vector<unsigned short> words(bytes.size() / 2);
     for (size_t i = 0; i < words.size(); ++i)
         words[i] = static_cast<unsigned short>(bytes[2 * i] | bytes[2 * i + 1] << 8);
@@ -92,7 +96,8 @@ inline bool loadInstruments(Plugin& p)
 // reverb master enable off. Rendered for a while so that all envelopes sit at sustain.
 inline bool voicesAtSustain(Plugin& p, int voices)
 {
-    if (!loadInstruments(p)) return false;
+    if (!loadInstruments(p))
+        return false;
     write(p, 0x1F801D80, 0x3FFF);
     write(p, 0x1F801D82, 0x3FFF);
     write(p, 0x1F801DAA, 0xC000);
@@ -153,7 +158,8 @@ inline std::vector<ScriptStep> loadDemo()
     {
         line = line.substr(0, line.find('#'));
         char name[32] = {}, arg1[256] = {}, arg2[64] = {};
-        if (std::sscanf(line.c_str(), "%31s %255s %63s", name, arg1, arg2) < 1) continue;
+        if (std::sscanf(line.c_str(), "%31s %255s %63s", name, arg1, arg2) < 1)
+            continue;
         command = name;
         if (command == "init")
             steps.push_back({ScriptStep::Init, 0, 0, {}});

@@ -70,4 +70,3 @@ BENCHMARK(demo)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(Repetitions)
     ->ReportAggregatesOnly(true);
-

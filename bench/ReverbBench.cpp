@@ -22,7 +22,8 @@ const unsigned short StudioLarge[32] = {0x00E3, 0x00A9, 0x6F60, 0x4FA8, 0xBCE0, 
 // SPUinit reads the selector from ./cfg/spuTalvane.cfg, the benchmark's own folder.
 bool useSelector(Plugin& p, int selector)
 {
-    if (!bench::writeSettings(false, selector)) return false;
+    if (!bench::writeSettings(false, selector))
+        return false;
     p.SPUinit();
     return true;
 }

@@ -1,7 +1,8 @@
 // Cost of the CD input through the exports: queuing one XA sector group (2016
 // stereo frames at 37800 Hz) or one CD-DA sector (2352 bytes), and rendering its
 // playing time with only the CD input active. Run with
-//   build/render_bench --benchmark_filter=Stream --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
+//   build/render_bench --benchmark_filter=Stream --benchmark_repetitions=9
+//   --benchmark_report_aggregates_only=true
 // and read the medians.
 
 #include "spuhost/Plugin.h"
@@ -70,4 +71,3 @@ void StreamCddaSector(benchmark::State& state)
 }
 BENCHMARK(StreamCddaSector);
 } // namespace
-

@@ -81,8 +81,8 @@ private:
             int devnull = open("/dev/null", O_WRONLY);
             dup2(devnull, 1);
             dup2(devnull, 2);
-            execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-                   "tcp", static_cast<char*>(nullptr));
+            execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);

@@ -122,8 +122,9 @@ int runAll(const char* self)
         if (framesFd < 0)
             return 1;
         close(framesFd);
-        const std::string command = std::string("valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file=") +
-                                    out + " '" + self + "' " + w.name + " > " + frames + " 2>/dev/null";
+        const std::string command =
+            std::string("valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file=") + out + " '" +
+            self + "' " + w.name + " > " + frames + " 2>/dev/null";
         const int status = std::system(command.c_str());
         unsigned long played = 0;
         if (FILE* f = std::fopen(frames, "r"))

@@ -214,7 +214,8 @@ void namedCases(Figure& worst)
     {
         const Figure f = measure(c.writer.data());
         print(c.name, f);
-        if (f.cpu > worst.cpu) worst = f;
+        if (f.cpu > worst.cpu)
+            worst = f;
     }
 }
 
@@ -234,7 +235,8 @@ void corpus(const std::string& dir, Figure& worst)
     }
     std::vector<std::string> names;
     while (dirent* e = readdir(d))
-        if (e->d_name[0] != '.') names.push_back(e->d_name);
+        if (e->d_name[0] != '.')
+            names.push_back(e->d_name);
     closedir(d);
     std::sort(names.begin(), names.end());
     Figure longest = {0, 0, ""};
@@ -249,7 +251,8 @@ void corpus(const std::string& dir, Figure& worst)
         }
     }
     print(dir + ": " + std::to_string(names.size()) + " inputs, the longest " + longestName, longest);
-    if (longest.cpu > worst.cpu) worst = longest;
+    if (longest.cpu > worst.cpu)
+        worst = longest;
 }
 } // namespace
 
@@ -258,7 +261,8 @@ int main(int argc, char** argv)
     fuzz::startPlugin();
     Figure worst = {0, 0, ""};
     namedCases(worst);
-    if (argc == 1) corpus(SPU_SOURCE_DIR "/tests/fuzz/corpus/calls", worst);
+    if (argc == 1)
+        corpus(SPU_SOURCE_DIR "/tests/fuzz/corpus/calls", worst);
     for (int i = 1; i < argc; ++i)
         corpus(argv[i], worst);
     std::printf("longest hold of all: %.3f ms CPU, %.3f ms wall, in %s\n", 1e3 * worst.cpu, 1e3 * worst.wall,

@@ -243,9 +243,10 @@ void measure(const std::string& deviceName, int size, int seconds, bool privateD
     const std::vector<unsigned int> reference = renderReference(static_cast<size_t>(seconds + 2) * 44100);
     const Glitches g = countGlitches(captured, reference);
     std::sort(queuedMs.begin(), queuedMs.end());
-    std::printf("%-4s %4d %6lu %9zu %8zu %8.1f %8.1f %8.1f %8.1f %6d %6zu %7.0f\n", deviceName.c_str(), size, ring,
-                underruns, g.count, g.compared / 44100.0, queuedMs.front(), queuedMs[queuedMs.size() / 2],
-                queuedMs.back(), card.getStalls(), pauses.size(), longestPause);
+    std::printf("%-4s %4d %6lu %9zu %8zu %8.1f %8.1f %8.1f %8.1f %6d %6zu %7.0f\n", deviceName.c_str(), size,
+                ring, underruns, g.count, g.compared / 44100.0, queuedMs.front(),
+                queuedMs[queuedMs.size() / 2], queuedMs.back(), card.getStalls(), pauses.size(),
+                longestPause);
     std::fflush(stdout);
 }
 
@@ -277,7 +278,8 @@ int main(int argc, char** argv)
             devices = split(argv[++i]);
         else
         {
-            std::fprintf(stderr, "usage: output_latency [--seconds N] [--sizes 64,16,8] [--devices oss,sdl]\n");
+            std::fprintf(stderr,
+                         "usage: output_latency [--seconds N] [--sizes 64,16,8] [--devices oss,sdl]\n");
             return 2;
         }
     }
@@ -289,13 +291,16 @@ int main(int argc, char** argv)
     const bool privateDev = geteuid() == 0 && mkdtemp(staging) != nullptr && enterPrivateDev(staging);
 
     initCS();
-    std::printf("\"Thread\" method, %d s per run; queued latency = write cursor - play cursor, sampled every ms\n",
-                seconds);
+    std::printf(
+        "\"Thread\" method, %d s per run; queued latency = write cursor - play cursor, sampled every ms\n",
+        seconds);
     std::printf("underruns: times the queue fell below one 128-frame block; glitches: places where the\n"
-                "captured sound departs from SPUrender (underruns and queue corrections); sound(s): seconds matched;\n"
+                "captured sound departs from SPUrender (underruns and queue corrections); sound(s): seconds "
+                "matched;\n"
                 "stalls: times the stand-in card ran dry (4 x 512 frames for OSS, 16 x 128 for SDL);\n"
                 "pauses: times the whole machine stood still for 8 ms or more (count, longest ms)\n");
-    std::printf("dev  size   ring underruns glitches sound(s)   min ms median ms   max ms stalls pauses longest\n");
+    std::printf(
+        "dev  size   ring underruns glitches sound(s)   min ms median ms   max ms stalls pauses longest\n");
     for (const std::string& device : devices)
         for (const std::string& size : sizes)
             measure(device, std::atoi(size.c_str()), seconds, privateDev);

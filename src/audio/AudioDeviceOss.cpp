@@ -19,7 +19,8 @@ namespace
 const unsigned long BlockFrames = 128;
 } // namespace
 
-AudioDeviceOss::AudioDeviceOss() : bStopOssThread(true), ptOssThread(), ossThreadCreated(false), dsp(-1), lpesb(nullptr)
+AudioDeviceOss::AudioDeviceOss()
+    : bStopOssThread(true), ptOssThread(), ossThreadCreated(false), dsp(-1), lpesb(nullptr)
 {
     pthread_mutex_init(&bufferMutex, nullptr);
     pthread_cond_init(&dataReady, nullptr);

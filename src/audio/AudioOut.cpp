@@ -49,8 +49,8 @@ const long MaxFramesPerCall = 8192;
 } // namespace
 
 AudioOut::AudioOut()
-    : device(nullptr), source(nullptr), clock(&Clock::wall()), playing(false), executeSPUIRQ(nullptr), spuIRQCount(0),
-      waitCPUAction(false), writePosition(0), pendingCycles(0)
+    : device(nullptr), source(nullptr), clock(&Clock::wall()), playing(false), executeSPUIRQ(nullptr),
+      spuIRQCount(0), waitCPUAction(false), writePosition(0), pendingCycles(0)
 {
 }
 
@@ -128,7 +128,8 @@ void AudioOut::updateBuffer()
         step = MaxMilliSecondsPerUpdate;
     elapsedMilliSeconds += static_cast<uint32_t>(step);
 
-    const uint32_t total = static_cast<uint32_t>(static_cast<uint64_t>(elapsedMilliSeconds) * CyclesPerSecond / 1000);
+    const uint32_t total =
+        static_cast<uint32_t>(static_cast<uint64_t>(elapsedMilliSeconds) * CyclesPerSecond / 1000);
     async(total - renderedCycles, 0);
     renderedCycles = total;
     if (renderedCycles > CyclesPerSecond)
@@ -212,7 +213,8 @@ void AudioOut::correctQueue(Queue& queue)
             const int surplus = -excess;
             timespec delay;
             delay.tv_sec = surplus / SampleRate;
-            delay.tv_nsec = static_cast<long>(static_cast<int64_t>(surplus % SampleRate) * 1000000000 / SampleRate);
+            delay.tv_nsec =
+                static_cast<long>(static_cast<int64_t>(surplus % SampleRate) * 1000000000 / SampleRate);
             clock->sleep(&delay);
             queue.freeFrames -= excess;
         }
@@ -290,7 +292,8 @@ void AudioOut::renderOwed(long frames, double framesPerCycle, int size)
     {
         const int64_t maxPendingCycles = static_cast<int64_t>(size) * CyclesPerFrame;
         const double left = pendingCycles - rendered / framesPerCycle;
-        pendingCycles = left < -maxPendingCycles ? static_cast<int>(-maxPendingCycles) : static_cast<int>(left);
+        pendingCycles =
+            left < -maxPendingCycles ? static_cast<int>(-maxPendingCycles) : static_cast<int>(left);
     }
     writePosition += static_cast<unsigned int>(rendered);
     if (writePosition >= static_cast<unsigned int>(size))

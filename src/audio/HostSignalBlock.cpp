@@ -29,5 +29,6 @@ void HostSignalBlock::addHostSignals(sigset_t* set)
 void HostSignalBlock::removeHostSignalsIn(sigset_t* set, const sigset_t* blocked)
 {
     for (int signal : HostSignals)
-        if (sigismember(blocked, signal) == 1) sigdelset(set, signal);
+        if (sigismember(blocked, signal) == 1)
+            sigdelset(set, signal);
 }

@@ -23,6 +23,6 @@ public:
     // Removes from `set` the host's control signals that `blocked` holds.
     static void removeHostSignalsIn(sigset_t* set, const sigset_t* blocked);
 
-  private:
+private:
     sigset_t previous;
 };

@@ -45,8 +45,8 @@ int makeAboutDialog()
 
     Fl_Group* greeting = makeFramedGroup(13, 140, 330, 75, "Greeting");
     makeLine(18, 142, 315, 20, "Plays through the Linux OSS driver or SDL 1.2.", FL_ALIGN_LEFT);
-    makeLine(18, 160, 315, 25, "Settings live in ./cfg/spuTalvane.cfg.",
-             FL_ALIGN_LEFT)->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+    makeLine(18, 160, 315, 25, "Settings live in ./cfg/spuTalvane.cfg.", FL_ALIGN_LEFT)
+        ->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
     makeLine(18, 186, 315, 25, "Thank you for playing with the Talvane SPU Plugin.", FL_ALIGN_LEFT)
         ->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
     greeting->end();

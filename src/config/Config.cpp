@@ -25,15 +25,24 @@ Config::~Config() {}
 
 // Pure virtual operations with a body: the derived classes chain to them.
 void Config::loadConfig() {}
-int Config::saveConfig() { return 0; }
-int Config::showConfigDialog() { return 0; }
+int Config::saveConfig()
+{
+    return 0;
+}
+int Config::showConfigDialog()
+{
+    return 0;
+}
 int Config::showRealtimeConfigDialog()
 {
     bRealtimeDialogReady = false;
     bRealtimeDialogClose = false;
     return 0;
 }
-int Config::showAboutDialog() { return 0; }
+int Config::showAboutDialog()
+{
+    return 0;
+}
 
 void Config::setDefaultValue()
 {
@@ -59,7 +68,8 @@ void Config::updateConfigValue()
     // The async corrections only make sense when the host paces output (SPUasync),
     // and waiting for XA room only when the plugin's own thread or timer drains it.
     ::AudioOut::ConfigAsyncMode = AudioOutMethod > 1 ? AsyncMode : 0;
-    StreamSound::ConfigWaitForXABufferIsFree = (AudioOutMethod == 0 || AudioOutMethod == 1) ? WaitForXABufferIsFree : 0;
+    StreamSound::ConfigWaitForXABufferIsFree =
+        (AudioOutMethod == 0 || AudioOutMethod == 1) ? WaitForXABufferIsFree : 0;
     VagBlock::ConfigCacheVagDecode = CacheVagDecode;
     Voice::ConfigFinetune = Finetune;
     // Tenths of a semitone: 120 per octave. The file is not range-checked, so a

@@ -52,25 +52,22 @@ Fl_Menu_Item menu_pflAudioDevice[] = {
     {"OSS", 0, nullptr, nullptr, FL_MENU_INACTIVE, FL_NORMAL_LABEL, 0, 12, 0},
     {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0}};
 
-Fl_Menu_Item menu_pflAudioOutMethod[] = {
-    {"Thread", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {"Timer", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {"SPUasync", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0}};
+Fl_Menu_Item menu_pflAudioOutMethod[] = {{"Thread", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                         {"Timer", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                         {"SPUasync", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                         {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0}};
 
-Fl_Menu_Item menu_pflAsyncMode[] = {
-    {"Simple", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {"Wait", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {"Smooth", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0}};
+Fl_Menu_Item menu_pflAsyncMode[] = {{"Simple", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                    {"Wait", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                    {"Smooth", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                    {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0}};
 
-Fl_Menu_Item menu_pflReverbType[] = {
-    {"Off", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {"TiMidity", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {"Freeverb", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {"Ulma's", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {"Brask's", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
-    {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0}};
+Fl_Menu_Item menu_pflReverbType[] = {{"Off", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                     {"TiMidity", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                     {"Freeverb", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                     {"Ulma's", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                     {"Brask's", 0, nullptr, nullptr, 0, FL_NORMAL_LABEL, 0, 12, 0},
+                                     {nullptr, 0, nullptr, nullptr, 0, 0, 0, 0, 0}};
 
 const int FinetuneLowest = -360;
 const int FinetuneHighest = 360;
@@ -81,7 +78,8 @@ const int FinetuneHighest = 360;
 // host wakes it. It also keeps wake-ups from reaching a later dialog.
 std::atomic<bool> realtimeLoopRunning(false);
 
-Fl_Choice* makeChoice(int x, int y, int w, int h, const char* label, Fl_Menu_Item* menu, Fl_Callback* callback)
+Fl_Choice* makeChoice(int x, int y, int w, int h, const char* label, Fl_Menu_Item* menu,
+                      Fl_Callback* callback)
 {
     Fl_Choice* choice = new Fl_Choice(x, y, w, h, label);
     choice->down_box(FL_BORDER_BOX);
@@ -251,7 +249,8 @@ void buildConfigDialog(Fl_Callback* callback)
 
     Fl_Group* audioDevice = makeFramedGroup(10, 18, 260, 42, "Audio device");
     pflAudioDevice = makeChoice(20, 31, 105, 20, nullptr, menu_pflAudioDevice, callback);
-    pflBufferSize = makeCounter(195, 31, 65, 20, "Buffer size:", Config::I_LOWEST, Config::I_HIGHEST, callback);
+    pflBufferSize =
+        makeCounter(195, 31, 65, 20, "Buffer size:", Config::I_LOWEST, Config::I_HIGHEST, callback);
     audioDevice->end();
 
     Fl_Group* audioOutMethod = makeFramedGroup(10, 79, 260, 41, "Audio out method");
@@ -263,16 +262,19 @@ void buildConfigDialog(Fl_Callback* callback)
     pflShowRealtimeConfigWindow = makeCheckButton(289, 23, 190, 20, "Show realtime config window", callback);
     pflWaitForXABufferIsFree = makeCheckButton(289, 39, 190, 20, "Wait for XA buffer is free", callback);
     pflCacheVagDecode = makeCheckButton(289, 55, 190, 20, "Cache VAG decode", callback);
-    pflFinetune = makeCounter(430, 75, 65, 20, "Fine tune [-360 - 360] : ", FinetuneLowest, FinetuneHighest, callback);
+    pflFinetune =
+        makeCounter(430, 75, 65, 20, "Fine tune [-360 - 360] : ", FinetuneLowest, FinetuneHighest, callback);
     pflRecOption = makeButton<Fl_Button>(290, 100, 69, 20, "Rec option", callback);
     pflReverbType = makeChoice(420, 100, 77, 20, "Reverb:", menu_pflReverbType, callback);
     misc->end();
 
     Fl_Group* gameFix = makeFramedGroup(10, 139, 495, 60, "Special game fix");
     Fl_Group* fixes = new Fl_Group(13, 139, 215, 60);
-    pflUpdateBeforeRegisterAccess = makeCheckButton(18, 143, 210, 20, "Update before accessing register", callback);
+    pflUpdateBeforeRegisterAccess =
+        makeCheckButton(18, 143, 210, 20, "Update before accessing register", callback);
     pflSPUIRQWaitCPUAction = makeCheckButton(18, 159, 210, 20, "SPU IRQ - Wait CPU action", callback);
-    pflSPUIRQForceInterruptFlag7 = makeCheckButton(18, 175, 210, 20, "SPU IRQ - Force interruption flag7", callback);
+    pflSPUIRQForceInterruptFlag7 =
+        makeCheckButton(18, 175, 210, 20, "SPU IRQ - Force interruption flag7", callback);
     fixes->end();
     Fl_Group* hints = new Fl_Group(221, 139, 284, 60);
     makeHintBox(226, 143, 210, 20, "FF8, FF9 and some SQUARE games");

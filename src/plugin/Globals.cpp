@@ -67,7 +67,8 @@ struct ConnectLayers
     ConnectLayers()
     {
         theAudioOut.setFrameSource(theSPU);
-        setAudioOutPacing({&theAudioOut, configuredAudioOutMethod, openRealtimeWindow, stopRealtimeConfigWindow});
+        setAudioOutPacing(
+            {&theAudioOut, configuredAudioOutMethod, openRealtimeWindow, stopRealtimeConfigWindow});
         setRealtimeRecording({isRecording, startRecordingTheSPU, stopTheRecording});
     }
 } connectLayers;

@@ -15,13 +15,15 @@ Record::~Record() {}
 void Record::write32(unsigned int value)
 {
     const unsigned char bytes[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                                    static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+                                    static_cast<unsigned char>(value >> 16),
+                                    static_cast<unsigned char>(value >> 24)};
     std::fwrite(bytes, 1, 4, file);
 }
 
 void Record::write16(unsigned short value)
 {
-    const unsigned char bytes[2] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8)};
+    const unsigned char bytes[2] = {static_cast<unsigned char>(value),
+                                    static_cast<unsigned char>(value >> 8)};
     std::fwrite(bytes, 1, 2, file);
 }
 

@@ -85,9 +85,12 @@ inline int nextPosition(int position, int length)
 // range, where a plain conversion is undefined, so it saturates there instead.
 inline int truncateToInt(float value)
 {
-    if (value >= 2147483648.0f) return INT32_MAX;
-    if (value <= -2147483648.0f) return INT32_MIN;
-    if (value != value) return 0;
+    if (value >= 2147483648.0f)
+        return INT32_MAX;
+    if (value <= -2147483648.0f)
+        return INT32_MIN;
+    if (value != value)
+        return 0;
     return static_cast<int>(value);
 }
 } // namespace
@@ -155,7 +158,8 @@ void Reverb::placeTaps()
     {
         const int word = workAreaAddress(tapOffset[t]);
         tapDistance[t] = word - currentAddress;
-        if (SoundRamLast - tapDistance[t] < tapsUntil) tapsUntil = SoundRamLast - tapDistance[t];
+        if (SoundRamLast - tapDistance[t] < tapsUntil)
+            tapsUntil = SoundRamLast - tapDistance[t];
     }
 }
 
@@ -199,7 +203,8 @@ int Reverb::workAreaAddress(int offset) const
     if (p > SoundRamLast || p < startAddress)
     {
         int r = (p - startAddress) % size;
-        if (r < 0) r += size;
+        if (r < 0)
+            r += size;
         p = startAddress + r;
     }
     return p;
@@ -217,7 +222,8 @@ void Reverb::forgetWrites()
 
 void Reverb::storeWord(int word, int value)
 {
-    if (word < lowestWritten) lowestWritten = word;
+    if (word < lowestWritten)
+        lowestWritten = word;
     soundBuffer[word] = static_cast<unsigned short>(saturate16(value));
 }
 
@@ -283,7 +289,8 @@ void Reverb::doReverbBraskTolvin(int& left, int& right)
     left = (left + lastReturnL) >> 1;
     right = (right + lastReturnR) >> 1;
 
-    if (++currentAddress > SoundRamLast) currentAddress = startAddress;
+    if (++currentAddress > SoundRamLast)
+        currentAddress = startAddress;
     keepTaps();
 
     // One word on from where they were read: where the next computed sample reads them.
@@ -322,7 +329,8 @@ void Reverb::setTmidity(const unsigned short* block)
     int sizeSum = 0;
     for (int n = vAPF1; n <= mRAPF2; ++n)
         sizeSum += block[n];
-    if (sizeSum > sizeCap) sizeSum = sizeCap;
+    if (sizeSum > sizeCap)
+        sizeSum = sizeCap;
 
     tmTa = tmTb = 0;
     tmHighL = tmHighR = 0;

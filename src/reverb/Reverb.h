@@ -186,7 +186,8 @@ private:
     void placeTaps();
     void keepTaps()
     {
-        if (currentAddress < tapsFrom || currentAddress > tapsUntil) placeTaps();
+        if (currentAddress < tapsFrom || currentAddress > tapsUntil)
+            placeTaps();
     }
     int readTap(int tap) const { return static_cast<short>(soundBuffer[currentAddress + tapDistance[tap]]); }
     void writeTap(int tap, int value);

@@ -16,7 +16,9 @@ constexpr int CaptureWords = 1024;
 // stores (saturate16<short>), the reverb and the decoder keep working in int.
 template <typename Out = int, typename Int> constexpr Out saturate16(Int value)
 {
-    if (value > 32767) return 32767;
-    if (value < -32768) return -32768;
+    if (value > 32767)
+        return 32767;
+    if (value < -32768)
+        return -32768;
     return static_cast<Out>(value);
 }

@@ -24,7 +24,8 @@ public:
     {
         const float delayed = comb::flushDenormal(buffer[position]);
         buffer[position] = static_cast<float>(input + static_cast<double>(delayed) * feedback);
-        if (++position >= length) position = 0;
+        if (++position >= length)
+            position = 0;
         return delayed - input;
     }
 

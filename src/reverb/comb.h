@@ -33,7 +33,8 @@ public:
         lowpass = flushDenormal(
             static_cast<float>(static_cast<double>(output) * undamp + static_cast<double>(lowpass) * damp));
         buffer[position] = static_cast<float>(input + static_cast<double>(lowpass) * feedback);
-        if (++position >= length) position = 0;
+        if (++position >= length)
+            position = 0;
         return output;
     }
 

@@ -48,7 +48,8 @@ revmodel::revmodel()
 // A frozen tail is kept: muting does nothing in freeze mode.
 void revmodel::mute()
 {
-    if (getmode() == 1) return;
+    if (getmode() == 1)
+        return;
     for (int i = 0; i < CombCount; ++i)
     {
         leftcombs[i].mute();

@@ -483,7 +483,8 @@ void SPU::playSound(short& left, short& right)
 
 bool SPU::captureUnchanging() const
 {
-    if (!stream.capturesSilence()) return false;
+    if (!stream.capturesSilence())
+        return false;
     unsigned short any = 0;
     for (int w = 0; w < StreamSound::CaptureWords; ++w)
         any |= soundBuffer[w];
@@ -493,7 +494,8 @@ bool SPU::captureUnchanging() const
 int SPU::unobservedFrames(int frames) const
 {
     // A transfer's interrupt is collected after the first frame.
-    if (transferIRQCount != 0) return 1;
+    if (transferIRQCount != 0)
+        return 1;
     Voice::Watch watch;
     watch.irqAddress = (irqEnable && !irqFlag) ? irqAddress : -1;
     watch.forceFlag7 = Voice::ConfigSPUIRQForceInterruptFlag7 != 0;

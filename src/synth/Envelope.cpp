@@ -58,8 +58,7 @@ void Envelope::initEnvelopeTable()
 {
     const int shift = 32 - ADSRResolutionBit;
     // shift is a constant expression, which the lambda may use without capturing it.
-    auto t = [](int n)
-    {
+    auto t = [](int n) {
         const int64_t value = static_cast<int64_t>(std::pow(2.0, 31.0 - n / 4.0));
         return static_cast<uint32_t>(value) >> shift;
     };
@@ -80,7 +79,8 @@ int Envelope::run(int frames, int* levels)
     {
         updateADSRVolume();
         levels[k] = adsrVolume;
-        if (adsrVolume == 0) return k + 1;
+        if (adsrVolume == 0)
+            return k + 1;
         // A sustain whose rate steps by 0 holds its level from here on.
         if (phase == Sustain && new_table_sr[sustainRate] == 0)
         {

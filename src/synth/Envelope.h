@@ -11,7 +11,7 @@
 // initialised before any constructor runs.
 class Envelope
 {
-  public:
+public:
     enum Phase
     {
         Off = 0,
@@ -61,7 +61,7 @@ class Envelope
 
     int getPhase() const { return phase; }
 
-  protected:
+protected:
     // The 15-bit ADSR volume of an accumulator: never 0 while it is not.
     static int levelOf(int accumulator)
     {
@@ -99,12 +99,14 @@ inline void Envelope::updateADSRVolume()
     {
         const int s = (attackExponential && v > 0x6000) ? 2 : 0;
         accumulator += static_cast<int>(new_table_ar[attackRate] >> s);
-        if (accumulator >= top) phase = Decay;
+        if (accumulator >= top)
+            phase = Decay;
         break;
     }
     case Decay:
         accumulator -= static_cast<int>(new_table_dr[decayRate] >> 3) * ((v >> 12) + 1);
-        if (accumulator <= ((top >> 4) + 1) * (sustainLevel + 1)) phase = Sustain;
+        if (accumulator <= ((top >> 4) + 1) * (sustainLevel + 1))
+            phase = Sustain;
         break;
     case Sustain:
     {

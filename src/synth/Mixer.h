@@ -50,9 +50,12 @@ public:
     Reverb& getReverb() { return reverb; }
     const Reverb& getReverb() const { return reverb; }
 
-  private:
+private:
     // Bit 15 set: the value minus 0x8000, so the reverb volume is never negative.
-    static int reverbVolumeFromRegister(unsigned short value) { return (value & 0x8000) ? value - 0x8000 : value; }
+    static int reverbVolumeFromRegister(unsigned short value)
+    {
+        return (value & 0x8000) ? value - 0x8000 : value;
+    }
 
     Volume mainVolumeL;
     Volume mainVolumeR;

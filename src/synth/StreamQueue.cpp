@@ -12,8 +12,7 @@ StreamQueue::StreamQueue(StreamSound& ring, FrameCount frameCount, Pause letRend
 // Queues one chunk, waiting for room as configured. nextChunk(force) re-reads the
 // chunk's fields, returns true when it is done (queued, or nothing to play) and
 // queues regardless of room when force is set.
-template <typename NextChunk>
-void StreamQueue::queueWaiting(NextChunk nextChunk)
+template <typename NextChunk> void StreamQueue::queueWaiting(NextChunk nextChunk)
 {
     typedef std::chrono::steady_clock Clock;
     unsigned long tick = renderedFrames();

@@ -37,8 +37,7 @@ private:
     StreamQueue(const StreamQueue&) = delete;
     StreamQueue& operator=(const StreamQueue&) = delete;
 
-    template <typename NextChunk>
-    void queueWaiting(NextChunk nextChunk);
+    template <typename NextChunk> void queueWaiting(NextChunk nextChunk);
     bool queueChunk(const short* samples, int length, int rate, int channels, bool force);
 
     StreamSound& stream;

@@ -288,7 +288,8 @@ bool StreamSound::repeatDue() const
 
 bool StreamSound::nextFrame(int& left, int& right, unsigned short* soundBuffer)
 {
-    if (repeatDue()) repeatTail();
+    if (repeatDue())
+        repeatTail();
 
     left = 0;
     right = 0;
@@ -298,7 +299,8 @@ bool StreamSound::nextFrame(int& left, int& right, unsigned short* soundBuffer)
         left = ring[read];
         right = ring[read + 1];
         read += 2;
-        if (read >= size) read = 0;
+        if (read >= size)
+            read = 0;
     }
     capture(left, right, soundBuffer);
     return played;
@@ -331,7 +333,8 @@ void StreamSound::playBlock(int frames, MixBlock& block, unsigned short* soundBu
             return;
         }
         int left, right;
-        if (!nextFrame(left, right, soundBuffer)) continue;
+        if (!nextFrame(left, right, soundBuffer))
+            continue;
         const int l = (left * volumeL) >> 15;
         const int r = (right * volumeR) >> 15;
         int* sums = cdReverbEnabled == 1 ? block.sendL : block.dryL;

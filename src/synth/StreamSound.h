@@ -85,7 +85,10 @@ private:
     // Blend of the crossfades: clamp(old * a + incoming * b), truncated towards zero.
     static short crossfade(int old, double a, int incoming, double b);
     // A ring position from one that may lie up to one ring size outside it.
-    int wrap(int position) const { return position < 0 ? position + size : position >= size ? position - size : position; }
+    int wrap(int position) const
+    {
+        return position < 0 ? position + size : position >= size ? position - size : position;
+    }
     int fadeSpan() const;
     // Blends entries of the ring at dst with those at src, one frame at a time,
     // with the gains of fade values running down from fadeFrom by 2 per frame.

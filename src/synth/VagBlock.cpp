@@ -55,7 +55,8 @@ void VagBlock::decodeBlock(int unitAddress, int* out)
     const int header = block[0] & 0xFF;
     const int shift = header & 0x0F;
     int filter = header >> 4;
-    if (filter > 4) filter = 0;
+    if (filter > 4)
+        filter = 0;
     const int a = FilterA[filter];
     const int b = FilterB[filter];
     // d * 2^(18 - shift), exact for every shift 0..15: six extra fraction bits.
@@ -148,7 +149,8 @@ void VagBlock::setVagBlock(int unitAddress, bool reset)
         history2 = entry.history2After;
         return;
     }
-    if (reset) history1 = history2 = 0;
+    if (reset)
+        history1 = history2 = 0;
     decodeBlock(unitAddress, window + 1);
     entry.history1After = history1;
     entry.history2After = history2;

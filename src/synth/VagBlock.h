@@ -32,7 +32,7 @@ class Reverb;
 
 class VagBlock
 {
-  public:
+public:
     static const int BlockSamples = 28;
     // The window: the sample before the block, then the block's samples.
     static const int WindowSize = BlockSamples + 1;
@@ -86,7 +86,8 @@ class VagBlock
         const int block = (byteAddress >> 4) & (BlockCount - 1);
         CacheBlocks[block].valid = 0;
         DecodedBlock& decoded = Decoded[block & (DecodedCount - 1)];
-        if (decoded.block == block) decoded.block = -1;
+        if (decoded.block == block)
+            decoded.block = -1;
     }
     static void flushAllCache();
     static int getFlag(int unitAddress);
@@ -110,7 +111,7 @@ class VagBlock
     }
     void endRun(const int* lastWindow, int nextPulseAfter);
 
-  protected:
+protected:
     static Reverb* WorkAreaWriter;
 
     int ownWindow[WindowSize];

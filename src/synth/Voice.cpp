@@ -39,7 +39,8 @@ void Voice::init()
 void Voice::setPitch(unsigned short value)
 {
     pitch = value;
-    if (value > 0x3FFF) std::printf("Voice::setPitch over 14bits Pitch=%.4X\n", value);
+    if (value > 0x3FFF)
+        std::printf("Voice::setPitch over 14bits Pitch=%.4X\n", value);
     // 64-bit product: a rate above one octave times a high pitch passes 32 bits.
     // The bound only bites for rates far outside the dialog's range; it keeps the
     // per-sample pitch modulation sum inside int.
@@ -52,7 +53,8 @@ void Voice::setPitch(unsigned short value)
 
 void Voice::setKeyOn(int on)
 {
-    if (on == 0) return;
+    if (on == 0)
+        return;
     currentAddress = startAddress & 0xFFFE;
     channelActive = 0;
     processVagHeader();
@@ -64,7 +66,8 @@ void Voice::setKeyOn(int on)
 
 void Voice::setKeyOff(int off)
 {
-    if (off == 0) return;
+    if (off == 0)
+        return;
     envelope.KeyOff();
     irqHit = false;
 }
@@ -72,7 +75,8 @@ void Voice::setKeyOff(int off)
 void Voice::setChannelActive(int value)
 {
     channelActive = value;
-    if (value != 0) envelope.stop();
+    if (value != 0)
+        envelope.stop();
 }
 
 void Voice::setControlNoiseFreq(int bits)
@@ -84,8 +88,10 @@ void Voice::setControlNoiseFreq(int bits)
 void Voice::processVagHeader()
 {
     const int flags = VagBlock::getFlag(currentAddress);
-    if (flags & VagBlock::LoopStart) repeatAddress = currentAddress;
-    if (flags & VagBlock::LoopEnd) channelActive = 1;
+    if (flags & VagBlock::LoopStart)
+        repeatAddress = currentAddress;
+    if (flags & VagBlock::LoopEnd)
+        channelActive = 1;
 }
 
 bool Voice::moveNextVagPosition()
@@ -146,7 +152,8 @@ bool Voice::stepSample(int step, bool decode)
         return false;
     }
     const bool stopped = enterNextBlock(step);
-    if (decode) decoder.setVagBlock(currentAddress, false);
+    if (decode)
+        decoder.setVagBlock(currentAddress, false);
     return stopped;
 }
 
@@ -165,7 +172,8 @@ void Voice::playSound(Mixer* mixer)
 
     int s = decoder.getPulse(position);
     stepSample(step, true);
-    if (noiseMode != 0) s = getCurrentNoiseValue();
+    if (noiseMode != 0)
+        s = getCurrentNoiseValue();
     countHits(1);
     volumeL.updateCurrentVolume();
     volumeR.updateCurrentVolume();
@@ -181,16 +189,19 @@ void Voice::playSound(Mixer* mixer)
 int Voice::framesUnobserved(int frames, const Watch& watch) const
 {
     // Sitting on the IRQ address: every sample hits it.
-    if (currentAddress == watch.irqAddress) return 1;
+    if (currentAddress == watch.irqAddress)
+        return 1;
     const int fastest = modulated() ? MaxStep : stepFor(0);
-    if (fastest == 0) return frames;
+    if (fastest == 0)
+        return frames;
 
     // The voice moves on by one block or jumps back to its repeat address (a block
     // it entered, or the one it was given), so within `changes` block changes it
     // stays between the lower of the two and the higher plus 2 * changes. Where
     // nothing in that span can be observed, there is nothing to follow. (A span
     // that would wrap past the end of sound RAM ends above any reverbWord.)
-    const int changes = static_cast<int>((position + static_cast<long long>(fastest) * frames) / BlockSpan) + 1;
+    const int changes =
+        static_cast<int>((position + static_cast<long long>(fastest) * frames) / BlockSpan) + 1;
     const int lowest = std::min(currentAddress, repeatAddress & 0xFFFE);
     const int highest = std::max(currentAddress, repeatAddress) + 2 * changes;
     const bool irqOutside = watch.irqAddress < lowest || watch.irqAddress > highest + 1;
@@ -211,10 +222,12 @@ int Voice::framesUnobserved(int frames, const Watch& watch) const
     {
         const long long distance = change * BlockSpan - position;
         const int k = distance <= 0 ? 0 : static_cast<int>((distance + fastest - 1) / fastest) - 1;
-        if (k >= bound) return bound;
+        if (k >= bound)
+            return bound;
 
         // Leaving the block reads its flags, entering the next one its flags and samples.
-        if (written) bound = std::min(bound, std::max(k, 1));
+        if (written)
+            bound = std::min(bound, std::max(k, 1));
         if (watch.irqAddress >= 0 &&
             (address + 1 == watch.irqAddress || (flags == VagBlock::AllLoopFlags && watch.forceFlag7)))
             bound = std::min(bound, k + 1);
@@ -230,10 +243,13 @@ int Voice::framesUnobserved(int frames, const Watch& watch) const
         }
         address &= 0xFFFF;
         flags = VagBlock::getFlag(address);
-        if (flags & VagBlock::LoopStart) repeat = address;
+        if (flags & VagBlock::LoopStart)
+            repeat = address;
         written = watch.written(address);
-        if (written) bound = std::min(bound, std::max(k, 1));
-        if (address == watch.irqAddress) bound = std::min(bound, k + 1);
+        if (written)
+            bound = std::min(bound, std::max(k, 1));
+        if (address == watch.irqAddress)
+            bound = std::min(bound, k + 1);
     }
 }
 
@@ -273,7 +289,8 @@ void Voice::playBlock(int frames, const int* noise, const int* modulator, int* o
         VoiceKernel::scaleAndMix(sounding, scratch, outputs, mix, reverbMode == 1);
         currentOutput = outputs[sounding - 1];
     }
-    if (sounding == frames) return;
+    if (sounding == frames)
+        return;
     walkSilent(sounding, frames, modulator);
     // A silent voice's output stays the last one it had.
     if (modulates)
@@ -315,13 +332,15 @@ int Voice::readSamples(int frames, const int* modulator, VoiceBlock& scratch, bo
         position += inside * step;
         countHits(inside);
         k += inside;
-        if (k == frames) break;
+        if (k == frames)
+            break;
         ++k;
         stopped = enterNextBlock(step);
         decoder.appendBlock(currentAddress, lastWindow);
         lastWindow += VagBlock::BlockSamples;
         countHits(1);
-        if (stopped) break;
+        if (stopped)
+            break;
     }
     const int last = start + (k - 1) * step;
     VoiceKernel::interpolate(scratch.run, k, start, step, scratch.samples);
@@ -340,7 +359,8 @@ int Voice::readSamplesWindowByWindow(int frames, const int* modulator, int* samp
         samples[k++] = decoder.getPulse(position);
         stopped = stepSample(step, true);
         countHits(1);
-        if (stopped) break;
+        if (stopped)
+            break;
     }
     return k;
 }
@@ -411,7 +431,8 @@ void Voice::UpdateNoise(int frames, int* values)
     unsigned int state = static_cast<unsigned int>(NoiseState);
     for (int k = 0; k < frames; ++k)
     {
-        if (static_cast<int>(reversed) < NoiseClock) state = shiftedNoise(state);
+        if (static_cast<int>(reversed) < NoiseClock)
+            state = shiftedNoise(state);
         values[k] = static_cast<short>(state >> 16);
         const unsigned int zeros = ~count & 0x7FFFF;
         if (zeros == 0)

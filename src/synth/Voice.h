@@ -28,7 +28,7 @@ class Mixer;
 // block renderer asks framesUnobserved how long that holds.
 class Voice
 {
-  public:
+public:
     // Positions: 28 samples a block in 20.12 fixed point; a step above LastPosition
     // enters the next block. Steps are at most MaxStep (just under 4 samples). Key-on
     // starts at the block's first sample, element 1 of the decoder's window.
@@ -130,7 +130,7 @@ class Voice
     const Volume& getVolumeL() const { return volumeL; }
     const Volume& getVolumeR() const { return volumeR; }
 
-  protected:
+protected:
     bool modulated() const { return fmMode != 0 && prevVoice != nullptr; }
     // The step of one sample, given the previous voice's output of the same frame.
     int stepFor(int modulatorOutput) const;
@@ -150,7 +150,8 @@ class Voice
     int stepsInBlock(int step, int frames) const;
     void countHits(int samples)
     {
-        if (currentAddress != SpuIRQAddress) return;
+        if (currentAddress != SpuIRQAddress)
+            return;
         SpuIRQCount += samples;
         irqHit = true;
     }

@@ -17,7 +17,7 @@
 // loads, and changed after only through useAvx2 (which the tests call).
 class VoiceKernel
 {
-  public:
+public:
     using Interpolate = void (*)(const int* window, int count, int position, int step, int* out);
     using ScaleAndMix = void (*)(int count, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send);
 
@@ -42,7 +42,7 @@ class VoiceKernel
     static void interpolateAvx2(const int* window, int count, int position, int step, int* out);
     static void scaleAndMixAvx2(int count, const VoiceBlock& voice, int* outputs, MixBlock& mix, bool send);
 
-  private:
+private:
     static Interpolate interpolateKernel;
     static ScaleAndMix scaleAndMixKernel;
 };

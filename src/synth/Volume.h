@@ -8,7 +8,7 @@
 // No statics of its own: a sweep steps by the envelope's rate table (Envelope).
 class Volume
 {
-  public:
+public:
     Volume();
     virtual ~Volume();
 
@@ -19,7 +19,7 @@ class Volume
     // Steps the volume for `frames` samples, storing each new value.
     void run(int frames, int* volumes);
 
-  protected:
+protected:
     int sweepMode;
     int fixedVolume;
     int sweepRate;
@@ -33,12 +33,14 @@ class Volume
 // Inline: it runs twice per voice and output sample in the frame loop.
 inline void Volume::updateCurrentVolume()
 {
-    if (sweepMode == 0) return;
+    if (sweepMode == 0)
+        return;
 
     const int top = Envelope::ADSRResolution;
     int a = accumulator < 0 ? -accumulator : accumulator;
     int d = static_cast<int>(Envelope::new_table_sr[sweepRate]);
-    if (sweepDecrease) d = -d;
+    if (sweepDecrease)
+        d = -d;
     // |accumulator| <= 2^27 and |d| <= 2^26: a * 5 and the sums fit in 32 bits.
     if (sweepExponential)
         a = a + (d / 5) * (((a * 5) >> Envelope::ADSRResolutionBit) + 1);

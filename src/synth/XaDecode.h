@@ -7,10 +7,10 @@
 // whole and keeps a copy in save states.
 struct xa_decode_t
 {
-    int32_t freq;      // source rate in Hz; 0 = nothing to play
-    int32_t nbits;     // bit depth, not used
-    int32_t stereo;    // 0 mono, 1 stereo, -1 nothing to play
-    int32_t nsamples;  // source frames; 8064 is taken as a byte count
+    int32_t freq;     // source rate in Hz; 0 = nothing to play
+    int32_t nbits;    // bit depth, not used
+    int32_t stereo;   // 0 mono, 1 stereo, -1 nothing to play
+    int32_t nsamples; // source frames; 8064 is taken as a byte count
     int32_t decoderState[4];
     int16_t pcm[16384];
 };

@@ -65,7 +65,8 @@ TEST(FreeverbTest, ImpulseReturnsAfterTheShortestCombAndAllpasses)
     for (int i = 1; i < 3000 && firstLeft < 0; ++i)
     {
         processOne(*model, 0, 0, l, r);
-        if (l != 0.0f) firstLeft = i;
+        if (l != 0.0f)
+            firstLeft = i;
     }
     // The all-passes pass their input straight through (b - x), so the first echo is
     // the shortest left comb, 1116 samples.

@@ -9,7 +9,7 @@ namespace
 {
 class MixerTest : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override { Reverb::ConfigReverbType = 0; }
 };
 

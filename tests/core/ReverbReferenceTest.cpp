@@ -59,8 +59,10 @@ struct Twin
 int randomSend(std::mt19937& rng)
 {
     const unsigned kind = rng() % 16;
-    if (kind == 0) return static_cast<int>(rng());
-    if (kind == 1) return 0;
+    if (kind == 0)
+        return static_cast<int>(rng());
+    if (kind == 1)
+        return 0;
     return static_cast<int>(rng() % (2 * 24 * 32768)) - 24 * 32768;
 }
 

@@ -96,7 +96,8 @@ public:
                     const double keep = std::sqrt(static_cast<double>(j) / quarter);
                     const double take = std::sqrt(1.0 - keep * keep);
                     for (int e = 0; e < 2; ++e)
-                        ring[at(seam - 2 - j + e)] = mix(ring[at(seam - 2 - j + e)], keep, ring[at(seam - h - 2 - j + e)], take);
+                        ring[at(seam - 2 - j + e)] =
+                            mix(ring[at(seam - 2 - j + e)], keep, ring[at(seam - h - 2 - j + e)], take);
                 }
                 refill += h / 2;
                 ++repeats;
@@ -113,7 +114,10 @@ public:
     int64_t queued() const { return ring.empty() ? 0 : at(writePos - readPos); }
 
 private:
-    static int lerp(int s0, int s1, int64_t fraction) { return s0 + static_cast<int>((s1 - s0) * fraction / 44100); }
+    static int lerp(int s0, int s1, int64_t fraction)
+    {
+        return s0 + static_cast<int>((s1 - s0) * fraction / 44100);
+    }
     static int mix(int old, double keep, int incoming, double take)
     {
         const double v = old * keep + incoming * take;

@@ -23,17 +23,18 @@ namespace
 {
 const char* const ConfigTitle = "Configure Talvane SPU Plugin";
 
-std::string configText(int audioDevice, int bufferSize, int outMethod, int asyncMode, int showRealtime, int waitXA,
-                       int cacheVag, int finetune, int reverbType, int recOpt, int updateBefore, int irqWait,
-                       int irqFlag7)
+std::string configText(int audioDevice, int bufferSize, int outMethod, int asyncMode, int showRealtime,
+                       int waitXA, int cacheVag, int finetune, int reverbType, int recOpt, int updateBefore,
+                       int irqWait, int irqFlag7)
 {
     std::ostringstream text;
     text << "AudioDevice = " << audioDevice << "\nSoundBufferSize = " << bufferSize
          << "\nAudioOutMethod = " << outMethod << "\nAsyncMode = " << asyncMode
          << "\nShowRealtimeConfigWindow = " << showRealtime << "\nWaitForXABufferIsFree = " << waitXA
-         << "\nCacheVagDecode = " << cacheVag << "\nFinetune = " << finetune << "\nReverbType = " << reverbType
-         << "\nRecOpt = " << recOpt << "\nUpdateBeforeRegisterAccess = " << updateBefore
-         << "\nSPUIRQWaitCPUAction = " << irqWait << "\nSPUIRQForceInterruptFlag7 = " << irqFlag7 << "\n";
+         << "\nCacheVagDecode = " << cacheVag << "\nFinetune = " << finetune
+         << "\nReverbType = " << reverbType << "\nRecOpt = " << recOpt
+         << "\nUpdateBeforeRegisterAccess = " << updateBefore << "\nSPUIRQWaitCPUAction = " << irqWait
+         << "\nSPUIRQForceInterruptFlag7 = " << irqFlag7 << "\n";
     return text.str();
 }
 
@@ -85,10 +86,7 @@ public:
         }
     }
 
-    bool running()
-    {
-        return pid > 0 && waitpid(pid, &status, WNOHANG) == 0;
-    }
+    bool running() { return pid > 0 && waitpid(pid, &status, WNOHANG) == 0; }
 
     // The child's exit status, or -1 when it did not end within timeoutMs (the
     // screen is then saved for a look).
@@ -105,7 +103,8 @@ public:
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        screenshot(std::string("unfinished-") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        screenshot(std::string("unfinished-") +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         return -1;
     }
 

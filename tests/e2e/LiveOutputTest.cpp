@@ -90,7 +90,8 @@ private:
         unsigned char chunk[4096];
         for (;;)
         {
-            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+            const double seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
             const size_t due = static_cast<size_t>(seconds * 44100) * 4;
             if (bytes.size() >= due)
             {

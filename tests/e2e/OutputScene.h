@@ -62,8 +62,10 @@ inline void setUpScene(Plugin& plugin)
         {
             const unsigned n = static_cast<unsigned>(block * 7 + i);
             // Nibbles 1..15, never 0, so the sound has no silent frames in it.
-            const unsigned char b0 = static_cast<unsigned char>((1 + n * 3 % 15) | ((1 + (n * 5 + 7) % 15) << 4));
-            const unsigned char b1 = static_cast<unsigned char>((1 + (n * 7 + 1) % 15) | ((1 + (n * 11 + 3) % 15) << 4));
+            const unsigned char b0 =
+                static_cast<unsigned char>((1 + n * 3 % 15) | ((1 + (n * 5 + 7) % 15) << 4));
+            const unsigned char b1 =
+                static_cast<unsigned char>((1 + (n * 7 + 1) % 15) | ((1 + (n * 11 + 3) % 15) << 4));
             blocks.push_back(static_cast<unsigned short>(b0 | (b1 << 8)));
         }
     }

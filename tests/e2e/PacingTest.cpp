@@ -90,7 +90,8 @@ std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const WorkDir& dir, i
             sleepMs(5);
             if (hostCallsAsync)
             {
-                const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
                 const unsigned long long due = static_cast<unsigned long long>(seconds * 33868800);
                 plugin.SPUasync(static_cast<unsigned long>(due - reported));
                 reported = due;
@@ -101,10 +102,10 @@ std::vector<unsigned int> playUnderTraffic(Plugin& plugin, const WorkDir& dir, i
     }
     const auto closing = std::chrono::steady_clock::now();
     plugin.SPUclose();
-    ::testing::Test::RecordProperty(
-        "SPUcloseMicroseconds",
-        static_cast<int>(
-            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - closing).count()));
+    ::testing::Test::RecordProperty("SPUcloseMicroseconds",
+                                    static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                                         std::chrono::steady_clock::now() - closing)
+                                                         .count()));
     plugin.SPUshutdown();
     return readFrames(dir.file("sdl.raw"));
 }

@@ -25,12 +25,43 @@ std::string run(const std::string& command, int& status)
 }
 
 const char* const Exports[] = {
-    "PSEgetLibName", "PSEgetLibType", "PSEgetLibVersion", "SPUinit", "SPUopen", "SPUclose", "SPUshutdown",
-    "SPUtest", "SPUconfigure", "SPUabout", "SPUwriteRegister", "SPUreadRegister", "SPUwriteDMA", "SPUreadDMA",
-    "SPUwriteDMAMem", "SPUreadDMAMem", "SPUplayADPCMchannel", "SPUplayCDDAchannel", "SPUregisterCallback",
-    "SPUregisterCDDAVolume", "SPUasync", "SPUupdate", "SPUrender", "SPUfreeze", "SPUgetOne", "SPUputOne",
-    "SPUsetAddr", "SPUsetPitch", "SPUsetVolumeL", "SPUsetVolumeR", "SPUstartChannels1", "SPUstartChannels2",
-    "SPUstopChannels1", "SPUstopChannels2", "SPUplaySample", "SPUplaySector", "getHinstance",
+    "PSEgetLibName",
+    "PSEgetLibType",
+    "PSEgetLibVersion",
+    "SPUinit",
+    "SPUopen",
+    "SPUclose",
+    "SPUshutdown",
+    "SPUtest",
+    "SPUconfigure",
+    "SPUabout",
+    "SPUwriteRegister",
+    "SPUreadRegister",
+    "SPUwriteDMA",
+    "SPUreadDMA",
+    "SPUwriteDMAMem",
+    "SPUreadDMAMem",
+    "SPUplayADPCMchannel",
+    "SPUplayCDDAchannel",
+    "SPUregisterCallback",
+    "SPUregisterCDDAVolume",
+    "SPUasync",
+    "SPUupdate",
+    "SPUrender",
+    "SPUfreeze",
+    "SPUgetOne",
+    "SPUputOne",
+    "SPUsetAddr",
+    "SPUsetPitch",
+    "SPUsetVolumeL",
+    "SPUsetVolumeR",
+    "SPUstartChannels1",
+    "SPUstartChannels2",
+    "SPUstopChannels1",
+    "SPUstopChannels2",
+    "SPUplaySample",
+    "SPUplaySector",
+    "getHinstance",
 };
 } // namespace
 
@@ -207,14 +238,13 @@ TEST(SpuhostTest, ScriptRunsThroughTheExportsAndRecordsReads)
     EXPECT_EQ(12, static_cast<int>(raw.tellg()));
 
     std::ofstream(dir + "/bad.txt") << "init\nw 1F801D88\n";
-    const std::string bad = run(std::string(SPU_HOST_PATH) + " script " + SPU_PLUGIN_PATH + " " + dir + "/bad.txt",
-                                status);
+    const std::string bad =
+        run(std::string(SPU_HOST_PATH) + " script " + SPU_PLUGIN_PATH + " " + dir + "/bad.txt", status);
     EXPECT_NE(0, status);
     EXPECT_NE(std::string::npos, bad.find("bad.txt:2:")) << bad;
     std::ofstream(dir + "/unknown.txt") << "# fine\nfrobnicate 1\n";
-    const std::string unknown = run(std::string(SPU_HOST_PATH) + " script " + SPU_PLUGIN_PATH + " " + dir +
-                                        "/unknown.txt",
-                                    status);
+    const std::string unknown =
+        run(std::string(SPU_HOST_PATH) + " script " + SPU_PLUGIN_PATH + " " + dir + "/unknown.txt", status);
     EXPECT_NE(0, status);
     EXPECT_NE(std::string::npos, unknown.find("unknown.txt:2: unknown command 'frobnicate'")) << unknown;
     std::ofstream(dir + "/number.txt") << "w 1F801D88 12G4\n";

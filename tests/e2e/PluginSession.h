@@ -35,32 +35,38 @@ inline void countCallback()
 
 class PluginSession
 {
-  public:
+public:
     // `settings` overrides configuration keys; every other key keeps its default.
     explicit PluginSession(const std::map<std::string, int>& settings = {})
         : dir(ScratchDir::WorkInside, "spu_e2e")
     {
-        if (!dir.ok()) return;
+        if (!dir.ok())
+            return;
         mkdir("cfg", 0755);
         FILE* cfg = std::fopen("cfg/spuTalvane.cfg", "w");
-        if (cfg == nullptr) return;
+        if (cfg == nullptr)
+            return;
         std::fputs(settingsText(settings).c_str(), cfg);
         std::fclose(cfg);
 
         freshLoad = dlopen(SPU_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD) == nullptr;
         plugin.reset(new Plugin);
-        if (!freshLoad || !plugin->load(SPU_PLUGIN_PATH)) return;
+        if (!freshLoad || !plugin->load(SPU_PLUGIN_PATH))
+            return;
         plugin->SPUinit();
         callbackCount() = 0;
-        if (plugin->SPUregisterCallback != nullptr) plugin->SPUregisterCallback(countCallback);
+        if (plugin->SPUregisterCallback != nullptr)
+            plugin->SPUregisterCallback(countCallback);
         ready = plugin->SPUrender != nullptr;
     }
 
     ~PluginSession()
     {
-        if (ready) plugin->SPUshutdown();
+        if (ready)
+            plugin->SPUshutdown();
         plugin.reset();
-        if (!dir.close()) std::fprintf(stderr, "%s\n", dir.error().c_str());
+        if (!dir.close())
+            std::fprintf(stderr, "%s\n", dir.error().c_str());
     }
 
     bool ok() const { return ready; }
@@ -68,7 +74,7 @@ class PluginSession
     Plugin& operator*() { return *plugin; }
     Plugin* operator->() { return plugin.get(); }
 
-  private:
+private:
     ScratchDir dir;
     std::unique_ptr<Plugin> plugin;
     bool freshLoad = false;

@@ -75,7 +75,8 @@ protected:
                 _exit(HostNoPlugin);
             auto init = reinterpret_cast<long (*)()>(dlsym(plugin, "SPUinit"));
             auto open = reinterpret_cast<long (*)(...)>(dlsym(plugin, "SPUopen")); // the export's own type
-            auto write = reinterpret_cast<void (*)(unsigned long, unsigned short)>(dlsym(plugin, "SPUwriteRegister"));
+            auto write =
+                reinterpret_cast<void (*)(unsigned long, unsigned short)>(dlsym(plugin, "SPUwriteRegister"));
             auto closeOutput = reinterpret_cast<long (*)()>(dlsym(plugin, "SPUclose"));
             auto shutdown = reinterpret_cast<long (*)()>(dlsym(plugin, "SPUshutdown"));
             init();
@@ -173,7 +174,8 @@ TEST_F(RealtimeWindowTest, RecordTwiceLogsTheHostsRegisterWrites)
     const uint32_t duration = bytes[0x80200] | bytes[0x80201] << 8 | bytes[0x80202] << 16 |
                               static_cast<uint32_t>(bytes[0x80203]) << 24;
     const uint32_t lastStamp = bytes[bytes.size() - 11] | bytes[bytes.size() - 10] << 8 |
-                               bytes[bytes.size() - 9] << 16 | static_cast<uint32_t>(bytes[bytes.size() - 8]) << 24;
+                               bytes[bytes.size() - 9] << 16 |
+                               static_cast<uint32_t>(bytes[bytes.size() - 8]) << 24;
     EXPECT_GT(duration, 0u) << "no sound was rendered while recording";
     EXPECT_LE(lastStamp, duration);
 }

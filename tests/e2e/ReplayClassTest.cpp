@@ -228,7 +228,8 @@ TEST_F(ReplayClassTest, StreamsThatCannotHoldALogAreRefused)
 
     LogBuilder damaged(0xFFFFFFFFu);
     EXPECT_FALSE(reader.open(memoryStream(damaged.bytes)));
-    EXPECT_NE(std::string::npos, reader.error().find("offset 0x80200: duration 4294967295 frames is over 24 hours"))
+    EXPECT_NE(std::string::npos,
+              reader.error().find("offset 0x80200: duration 4294967295 frames is over 24 hours"))
         << reader.error();
 
     // A good log after the bad ones: the reader starts afresh, and rewinds.

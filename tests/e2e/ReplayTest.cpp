@@ -314,7 +314,8 @@ TEST_F(ReplayTest, TransfersOfAllSoundRamPlay)
     EXPECT_EQ(readFileBytes(file("out.raw")).size(), 100u * 4);
     const HostRun info = runHost(dir, "info spulog.spu");
     ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_NE(info.out.find("REGwrite: 2\nREGread: 0\nDMAwrite: 1\nDMAread: 1\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("REGwrite: 2\nREGread: 0\nDMAwrite: 1\nDMAread: 1\n"), std::string::npos)
+        << info.out;
 }
 
 // 24 hours at 44100 Hz are 3 810 240 000 frames; a 4-byte duration past that is
@@ -352,9 +353,10 @@ TEST_F(ReplayTest, WavPastWhatItsHeaderCountsIsRefusedBeforeAnythingIsWritten)
     writeFileBytes(file("out.wav"), earlier);
     const HostRun run = replay();
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("spuhost replay: spulog.spu: 1073741815 frames do not fit a WAV file, which holds at "
-                           "most 1073741814 frames"),
-              std::string::npos)
+    EXPECT_NE(
+        run.err.find("spuhost replay: spulog.spu: 1073741815 frames do not fit a WAV file, which holds at "
+                     "most 1073741814 frames"),
+        std::string::npos)
         << run.err;
     EXPECT_EQ(readFileBytes(file("out.wav")), earlier) << "the earlier file was touched";
     EXPECT_NE(access(file("out.raw").c_str(), F_OK), 0) << "the raw file was opened";

@@ -72,7 +72,8 @@ void writeConfig(const std::string& dir, int selector)
 {
     mkdir((dir + "/cfg").c_str(), 0755);
     FILE* f = std::fopen((dir + "/cfg/spuTalvane.cfg").c_str(), "w");
-    if (f == nullptr) return;
+    if (f == nullptr)
+        return;
     std::fputs(settingsText({{"AudioDevice", 0},
                              {"SoundBufferSize", 16384},
                              {"AudioOutMethod", 2},
@@ -90,7 +91,8 @@ bool writeAll(int fd, const void* data, size_t size)
     while (size > 0)
     {
         const ssize_t n = write(fd, p, size);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         p += n;
         size -= static_cast<size_t>(n);
     }
@@ -100,7 +102,8 @@ bool writeAll(int fd, const void* data, size_t size)
 // The child's side: load, set up, render, send frames and sound RAM down the pipe.
 int playScene(const Scene& scene, const std::string& dir, int fd)
 {
-    if (chdir(dir.c_str()) != 0) return 2;
+    if (chdir(dir.c_str()) != 0)
+        return 2;
     writeConfig(dir, scene.selector);
     // A private copy of the library: should this process have loaded the plugin
     // already (other tests of the program), dlopen of the same path would hand back
@@ -112,10 +115,12 @@ int playScene(const Scene& scene, const std::string& dir, int fd)
         out << in.rdbuf();
     }
     Plugin plugin;
-    if (!plugin.load(copy) || plugin.SPUrender == nullptr) return 3;
+    if (!plugin.load(copy) || plugin.SPUrender == nullptr)
+        return 3;
     plugin.SPUinit();
-    auto reg = [&](unsigned long offset, unsigned short value)
-    { plugin.SPUwriteRegister(Window + offset, value); };
+    auto reg = [&](unsigned long offset, unsigned short value) {
+        plugin.SPUwriteRegister(Window + offset, value);
+    };
 
     std::vector<unsigned short> samples = sampleData();
     reg(0x1A6, SampleStartUnit);
@@ -171,10 +176,12 @@ Result runScene(const Scene& scene)
 {
     Result result;
     ScratchDir scratch(ScratchDir::StayPut, "spu_reverb_e2e");
-    if (!scratch.ok()) return result;
+    if (!scratch.ok())
+        return result;
     const std::string dir = scratch.path();
     int fds[2];
-    if (pipe(fds) != 0) return result;
+    if (pipe(fds) != 0)
+        return result;
     const pid_t pid = fork();
     if (pid == 0)
     {

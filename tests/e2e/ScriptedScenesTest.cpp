@@ -44,7 +44,8 @@ bool runScript(model::Comparison& cmp, const std::string& dir, const std::string
         }
         else if (command == "render")
         {
-            if (!cmp.render(std::stoi(a))) return false;
+            if (!cmp.render(std::stoi(a)))
+                return false;
         }
     }
     return true;

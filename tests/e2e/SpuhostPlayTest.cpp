@@ -50,8 +50,9 @@ void expectLiveAsRendered(const WorkDir& dir, const std::string& extra)
 {
     const std::string host = SPU_HOST_PATH;
     const std::string plugin = SPU_PLUGIN_PATH;
-    ASSERT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("live.raw") + "' '" + host +
-                  "' play '" + plugin + "' --script '" + dir.file("scene.script") + "' " + extra + " >/dev/null 2>&1"),
+    ASSERT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("live.raw") +
+                  "' '" + host + "' play '" + plugin + "' --script '" + dir.file("scene.script") + "' " +
+                  extra + " >/dev/null 2>&1"),
               0);
     ASSERT_EQ(run("'" + host + "' script '" + plugin + "' '" + dir.file("scene.script") + "' --out '" +
                   dir.file("rendered.raw") + "'"),
@@ -128,8 +129,9 @@ TEST(SpuhostPlayCommandTest, DeviceWithoutSettingsFilePlaysTheDefaults)
     }
     const std::string host = SPU_HOST_PATH;
     const std::string plugin = SPU_PLUGIN_PATH;
-    ASSERT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("live.raw") + "' '" + host +
-                  "' play '" + plugin + "' --script '" + dir.file("scene.script") + "' --device sdl >/dev/null 2>&1"),
+    ASSERT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("live.raw") +
+                  "' '" + host + "' play '" + plugin + "' --script '" + dir.file("scene.script") +
+                  "' --device sdl >/dev/null 2>&1"),
               0);
     const size_t start = firstSound(readFrames(dir.file("live.raw")));
     EXPECT_LT(start, 65536u * 3 / 8) << "no sound, or a ring larger than the default";
@@ -148,8 +150,9 @@ TEST(SpuhostPlayCommandTest, SecondsLimitsThePlay)
     const std::string plugin = SPU_PLUGIN_PATH;
     // A 30 s script cut to 1 s: the run ends with success well before 30 s (the
     // test's own timeout would catch a run that does not stop).
-    EXPECT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("cut.raw") + "' '" + host +
-                  "' play '" + plugin + "' --script '" + dir.file("long.script") + "' --seconds 1 >/dev/null 2>&1"),
+    EXPECT_EQ(run("SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=3 SDL_DISKAUDIOFILE='" + dir.file("cut.raw") +
+                  "' '" + host + "' play '" + plugin + "' --script '" + dir.file("long.script") +
+                  "' --seconds 1 >/dev/null 2>&1"),
               0);
     const std::vector<unsigned int> cut = readFrames(dir.file("cut.raw"));
     EXPECT_LT(cut.size(), 44100u * 3) << "played for far longer than asked";

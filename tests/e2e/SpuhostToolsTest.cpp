@@ -19,7 +19,8 @@ std::string run(const std::string& command)
 {
     std::string output;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return output;
+    if (pipe == nullptr)
+        return output;
     char buffer[256];
     while (std::fgets(buffer, sizeof(buffer), pipe) != nullptr)
         output += buffer;
@@ -107,9 +108,10 @@ TEST(SpuhostToolsTest, RenderRefusesSecondsPastWhatAWavHolds)
 {
     const std::string wav = "/tmp/spuhost_render_long_test.wav";
     std::remove(wav.c_str());
-    const std::string report = run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH + " --demo --wav " +
-                                   wav + " --seconds 24348");
-    EXPECT_NE(std::string::npos, report.find("longer than a WAV file holds (1073741814 frames, 24347 s)")) << report;
+    const std::string report = run(std::string(SPU_HOST_PATH) + " render " + SPU_PLUGIN_PATH +
+                                   " --demo --wav " + wav + " --seconds 24348");
+    EXPECT_NE(std::string::npos, report.find("longer than a WAV file holds (1073741814 frames, 24347 s)"))
+        << report;
     EXPECT_NE(std::string::npos, report.find("[exit")) << report;
     EXPECT_NE(0, access(wav.c_str(), F_OK)) << "the file was created";
     std::remove(wav.c_str());

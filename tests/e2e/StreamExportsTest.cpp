@@ -148,10 +148,10 @@ TEST_F(StreamExportsTest, HostileInputPlaysNothingAndCrashesNothing)
     {
         int32_t freq, stereo, nsamples;
     } cases[] = {
-        {37800, 1, -1},       {37800, 1, INT_MIN},  {37800, 1, INT_MAX}, {37800, 1, 8193},
-        {37800, 0, 16385},    {37800, 2, 2016},     {37800, INT_MIN, 2016}, {37800, INT_MAX, 8064},
-        {-37800, 1, 2016},    {INT_MIN, 0, 4032},   {48000, 1, 2016},    {INT_MAX, 1, 2016},
-        {1, 1, 4032},         {1, 0, 1},            {0, 1, 2016},
+        {37800, 1, -1},    {37800, 1, INT_MIN}, {37800, 1, INT_MAX},    {37800, 1, 8193},
+        {37800, 0, 16385}, {37800, 2, 2016},    {37800, INT_MIN, 2016}, {37800, INT_MAX, 8064},
+        {-37800, 1, 2016}, {INT_MIN, 0, 4032},  {48000, 1, 2016},       {INT_MAX, 1, 2016},
+        {1, 1, 4032},      {1, 0, 1},           {0, 1, 2016},
     };
     for (const auto& c : cases)
     {
@@ -246,7 +246,8 @@ TEST_F(StreamExportsTest, SaveThenLoadReproducesRegistersAndSoundRam)
     ASSERT_EQ(1, plugin().SPUfreeze(1, asRecord(again)));
     EXPECT_EQ(0, std::memcmp(saved.data() + 0x210, again.data() + 0x210, 0x80000)) << "sound RAM";
     EXPECT_EQ(0, std::memcmp(saved.data(), again.data(), 0x210)) << "header and register image";
-    EXPECT_EQ(0, std::memcmp(saved.data() + 0x210, ram.data(), 0x80000)) << "the saved RAM is what was written";
+    EXPECT_EQ(0, std::memcmp(saved.data() + 0x210, ram.data(), 0x80000))
+        << "the saved RAM is what was written";
 }
 
 TEST_F(StreamExportsTest, LoadQueuesTheRecordsXaPartUpTo4032)
@@ -284,8 +285,8 @@ TEST_F(StreamExportsTest, HostileXaPartInASaveStateLoadsSafely)
     std::vector<unsigned char> record(FreezeRecordSize);
     ASSERT_EQ(1, plugin().SPUfreeze(1, asRecord(record)));
     const int32_t fields[][4] = {
-        {37800, 16, 1, -1}, {37800, 16, 1, INT_MIN}, {-1, 16, 1, 2016},      {37800, 16, 99, 2016},
-        {1, 16, 1, 4032},   {INT_MAX, 16, 0, 4032},  {37800, 16, -1, 4032},  {0, 0, 0, 0},
+        {37800, 16, 1, -1}, {37800, 16, 1, INT_MIN}, {-1, 16, 1, 2016},     {37800, 16, 99, 2016},
+        {1, 16, 1, 4032},   {INT_MAX, 16, 0, 4032},  {37800, 16, -1, 4032}, {0, 0, 0, 0},
     };
     for (const auto& f : fields)
     {

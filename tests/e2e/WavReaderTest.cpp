@@ -90,7 +90,8 @@ void expectRefused(const std::vector<unsigned char>& bytes, const std::string& m
 
 TEST(WavReaderTest, ReadsInterleavedSixteenBitPcm)
 {
-    const Parsed parsed = parse(riff({chunk("fmt ", format(1, 2, 22050, 16)), chunk("data", samples({1, -2, 300, -400}))}));
+    const Parsed parsed =
+        parse(riff({chunk("fmt ", format(1, 2, 22050, 16)), chunk("data", samples({1, -2, 300, -400}))}));
     ASSERT_TRUE(parsed.ok) << parsed.error;
     EXPECT_EQ(2, parsed.pcm.channels);
     EXPECT_EQ(22050, parsed.pcm.rate);
@@ -102,8 +103,8 @@ TEST(WavReaderTest, OddSizedChunksArePaddedAndOddDataKeepsWholeFrames)
     // An odd "LIST" chunk with its pad byte before the format; data of 7 bytes in
     // stereo: one whole frame, the rest (a frame's half and half a sample) dropped.
     const std::vector<unsigned char> data = {1, 0, 2, 0, 3, 0, 4};
-    const Parsed parsed = parse(riff({chunk("LIST", {'a', 'b', 'c'}), chunk("fmt ", format(1, 2, 44100, 16)),
-                                      chunk("data", data)}));
+    const Parsed parsed = parse(
+        riff({chunk("LIST", {'a', 'b', 'c'}), chunk("fmt ", format(1, 2, 44100, 16)), chunk("data", data)}));
     ASSERT_TRUE(parsed.ok) << parsed.error;
     EXPECT_EQ((std::vector<int16_t>{1, 2}), parsed.pcm.samples);
 }
@@ -165,7 +166,8 @@ TEST(WavReaderTest, SixtyFiveThousandChannelsAreWholeFrames)
 {
     std::vector<int16_t> values(2 * 65535 + 3, -32768);
     values[65535] = 32767; // the second frame's first channel
-    const Parsed parsed = parse(riff({chunk("fmt ", format(1, 65535, 8000, 16)), chunk("data", samples(values))}));
+    const Parsed parsed =
+        parse(riff({chunk("fmt ", format(1, 65535, 8000, 16)), chunk("data", samples(values))}));
     ASSERT_TRUE(parsed.ok) << parsed.error;
     EXPECT_EQ(65535, parsed.pcm.channels);
     EXPECT_EQ(2u * 65535, parsed.pcm.samples.size());
@@ -176,8 +178,9 @@ TEST(WavReaderTest, SixtyFiveThousandChannelsAreWholeFrames)
 
 TEST(WavReaderTest, EveryTruncationIsReadOrRefused)
 {
-    const std::vector<unsigned char> whole = riff({chunk("LIST", {'x'}), chunk("fmt ", format(1, 2, 44100, 16)),
-                                                   chunk("data", samples({1, 2, 3, 4, 5, 6}))});
+    const std::vector<unsigned char> whole =
+        riff({chunk("LIST", {'x'}), chunk("fmt ", format(1, 2, 44100, 16)),
+              chunk("data", samples({1, 2, 3, 4, 5, 6}))});
     for (size_t size = 0; size <= whole.size(); ++size)
     {
         const Parsed parsed = parse(std::vector<unsigned char>(whole.begin(), whole.begin() + size));
@@ -199,7 +202,8 @@ TEST(WavReaderTest, MonoMixdownAveragesTowardZero)
     EXPECT_EQ((std::vector<int16_t>{25, -1, 32767, -32768}), WavReader::mixToMono(pcm));
     pcm.channels = 3;
     pcm.samples = {1, 2, 4, 7};
-    EXPECT_EQ((std::vector<int16_t>{2}), WavReader::mixToMono(pcm)) << "a last frame short of channels is dropped";
+    EXPECT_EQ((std::vector<int16_t>{2}), WavReader::mixToMono(pcm))
+        << "a last frame short of channels is dropped";
     pcm.channels = 0;
     EXPECT_TRUE(WavReader::mixToMono(pcm).empty());
 }

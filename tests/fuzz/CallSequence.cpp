@@ -25,7 +25,7 @@ const int HeavyCalls = 16;
 // Reads little-endian values; past the end everything reads as 0.
 class Input
 {
-  public:
+public:
     Input(const uint8_t* data, size_t size) : data(data), size(size) {}
 
     bool done() const { return position >= size; }
@@ -37,12 +37,13 @@ class Input
     size_t copy(void* out, size_t length)
     {
         const size_t n = std::min(length, size - std::min(size, position));
-        if (n > 0) std::memcpy(out, data + position, n);
+        if (n > 0)
+            std::memcpy(out, data + position, n);
         position += n;
         return n;
     }
 
-  private:
+private:
     const uint8_t* data;
     size_t size;
     size_t position = 0;
@@ -57,7 +58,7 @@ void noInterrupt(unsigned short, unsigned short) {}
 
 class Runner
 {
-  public:
+public:
     Runner(const uint8_t* data, size_t size, CallObserver* observer, unsigned long frameBudget)
         : in(data, size), observer(observer), frameBudget(frameBudget), record(records().first),
           scratch(records().second)
@@ -91,12 +92,14 @@ class Runner
         leaveCS();
     }
 
-  private:
+private:
     template <typename F> void call(const char* name, F f)
     {
-        if (observer != nullptr) observer->begin(name);
+        if (observer != nullptr)
+            observer->begin(name);
         f();
-        if (observer != nullptr) observer->end();
+        if (observer != nullptr)
+            observer->end();
     }
 
     unsigned long address()
@@ -122,7 +125,8 @@ class Runner
         std::vector<uint16_t> out(static_cast<size_t>(std::max(count, 0)));
         for (size_t i = 0; i < out.size(); ++i)
             out[i] = static_cast<uint16_t>(i * 0x9E37 + 0x1234);
-        if (fromInput) in.copy(out.data(), 2 * out.size());
+        if (fromInput)
+            in.copy(out.data(), 2 * out.size());
         return out;
     }
 
@@ -130,18 +134,19 @@ class Runner
     // real one would meanwhile, so that the engine has no surplus to sleep off.
     void drainForWaitMode()
     {
-        if (AudioOut::ConfigAsyncMode == 1) device().drainTo(theAudioOut.getWritePosition());
+        if (AudioOut::ConfigAsyncMode == 1)
+            device().drainTo(theAudioOut.getWritePosition());
     }
 
     void playCdda()
     {
         const uint8_t flags = in.u8();
         int32_t length = in.i32();
-        if (length > 0) length = static_cast<int32_t>(static_cast<uint32_t>(length) % (MaxCddaBytes + 1));
+        if (length > 0)
+            length = static_cast<int32_t>(static_cast<uint32_t>(length) % (MaxCddaBytes + 1));
         // The chunk ends where the buffer ends: a read past the host's data is a read
         // past the allocation.
-        static const std::unique_ptr<uint8_t[]> buffer = []
-        {
+        static const std::unique_ptr<uint8_t[]> buffer = [] {
             std::unique_ptr<uint8_t[]> b(new uint8_t[MaxCddaBytes]);
             for (size_t i = 0; i < MaxCddaBytes; ++i)
                 b[i] = patternByte(i);
@@ -151,7 +156,8 @@ class Runner
         uint8_t* chunk = buffer.get() + MaxCddaBytes - bytes;
         const size_t copied = (flags & 2) != 0 ? in.copy(chunk, bytes) : 0;
         short* data = (flags & 1) != 0 ? nullptr : reinterpret_cast<short*>(chunk);
-        if (heavyCall()) call("SPUplayCDDAchannel", [data, length] { SPUplayCDDAchannel(data, length); });
+        if (heavyCall())
+            call("SPUplayCDDAchannel", [data, length] { SPUplayCDDAchannel(data, length); });
         for (size_t i = 0; i < copied; ++i)
             chunk[i] = patternByte(MaxCddaBytes - bytes + i);
     }
@@ -167,9 +173,11 @@ class Runner
         if ((flags & 4) != 0)
             for (int i = 0; i < 16384; ++i)
                 xa->pcm[i] = static_cast<int16_t>(i * 0x9E37);
-        if ((flags & 2) != 0) in.copy(xa->pcm, 2 * std::min<size_t>(in.u16(), 16384));
+        if ((flags & 2) != 0)
+            in.copy(xa->pcm, 2 * std::min<size_t>(in.u16(), 16384));
         xa_decode_t* record = (flags & 1) != 0 ? nullptr : xa.get();
-        if (heavyCall()) call("SPUplayADPCMchannel", [record] { SPUplayADPCMchannel(record); });
+        if (heavyCall())
+            call("SPUplayADPCMchannel", [record] { SPUplayADPCMchannel(record); });
     }
 
     // The calls that may each cost milliseconds (a CD audio chunk that laps the
@@ -178,7 +186,8 @@ class Runner
     // one call that takes too long; the ones past that are read and left out.
     bool heavyCall()
     {
-        if (heavyCallsLeft == 0) return false;
+        if (heavyCallsLeft == 0)
+            return false;
         --heavyCallsLeft;
         return true;
     }
@@ -198,7 +207,8 @@ class Runner
         short* samples = extra == 4 ? nullptr : reinterpret_cast<short*>(buffer.data());
         call("SPUrender", [samples, length] { SPUrender(samples, length); });
         for (unsigned long i = 4 * frames; i < length; ++i)
-            if (buffer[i] != 0xA5) fail("SPUrender wrote past its whole frames");
+            if (buffer[i] != 0xA5)
+                fail("SPUrender wrote past its whole frames");
     }
 
     void checkedBlock()
@@ -206,21 +216,25 @@ class Runner
         const uint16_t unit = in.u16();
         const int n = count();
         std::vector<uint16_t> block = words(n, true);
-        if (n <= 0) return;
+        if (n <= 0)
+            return;
         std::vector<uint16_t> back(block.size());
         call("SPUwriteRegister", [unit] { SPUwriteRegister(TransferAddressRegister, unit); });
         call("SPUwriteDMAMem", [&block, n] { SPUwriteDMAMem(block.data(), n); });
         call("SPUwriteRegister", [unit] { SPUwriteRegister(TransferAddressRegister, unit); });
         call("SPUreadDMAMem", [&back, n] { SPUreadDMAMem(back.data(), n); });
-        if (back != block) fail("a DMA block did not read back as written");
+        if (back != block)
+            fail("a DMA block did not read back as written");
     }
 
     void load()
     {
-        if (!heavyCall()) return;
+        if (!heavyCall())
+            return;
         long result = 0;
         call("SPUfreeze", [this, &result] { result = SPUfreeze(0, record); });
-        if (result != 1) fail("SPUfreeze load did not return 1");
+        if (result != 1)
+            fail("SPUfreeze load did not return 1");
         call("SPUfreeze", [this] { SPUfreeze(1, scratch); });
         if (std::memcmp(scratch->spuRegister, record->spuRegister, sizeof(record->spuRegister)) != 0)
             fail("a save after a load changed the register image");
@@ -253,14 +267,12 @@ class Runner
                                 &theConfig.AsyncMode,
                                 &theConfig.AudioOutMethod,
                                 &theConfig.RecOpt};
-        call("setting",
-             [&fields, which, value]
-             {
-                 enterCS();
-                 *fields[which] = value;
-                 applySettings();
-                 leaveCS();
-             });
+        call("setting", [&fields, which, value] {
+            enterCS();
+            *fields[which] = value;
+            applySettings();
+            leaveCS();
+        });
     }
 
     // As the real-time window's "Record" button does.
@@ -355,22 +367,23 @@ class Runner
             const uint32_t cycles = in.u32();
             const unsigned long owed = static_cast<unsigned long>(cycles) << (in.u8() % 48);
             drainForWaitMode();
-            if (framesLeft() > 0) call("SPUasync", [owed] { SPUasync(owed); });
+            if (framesLeft() > 0)
+                call("SPUasync", [owed] { SPUasync(owed); });
             break;
         }
         case Update:
             drainForWaitMode();
-            if (framesLeft() > 0) call("SPUupdate", [] { SPUupdate(); });
+            if (framesLeft() > 0)
+                call("SPUupdate", [] { SPUupdate(); });
             break;
         case Drain:
             device().drain(in.u16());
             break;
         case Save:
-            call("SPUfreeze",
-                 [this]
-                 {
-                     if (SPUfreeze(1, record) != 1) fail("SPUfreeze save did not return 1");
-                 });
+            call("SPUfreeze", [this] {
+                if (SPUfreeze(1, record) != 1)
+                    fail("SPUfreeze save did not return 1");
+            });
             break;
         case SizeQuery:
             sizeQuery();
@@ -388,11 +401,10 @@ class Runner
         case FreezeNull:
         {
             const unsigned long mode = in.u32();
-            call("SPUfreeze",
-                 [mode]
-                 {
-                     if (SPUfreeze(mode, nullptr) != 0) fail("SPUfreeze with a null record did not return 0");
-                 });
+            call("SPUfreeze", [mode] {
+                if (SPUfreeze(mode, nullptr) != 0)
+                    fail("SPUfreeze with a null record did not return 0");
+            });
             break;
         }
         case Callback:
@@ -411,7 +423,8 @@ class Runner
             setting();
             break;
         case Record:
-            if (heavyCall()) call("record", toggleRecording);
+            if (heavyCall())
+                call("record", toggleRecording);
             break;
         case Stubs:
             stubs();

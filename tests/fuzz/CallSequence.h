@@ -85,7 +85,7 @@ enum Call : uint8_t
 // Notified around every export call; the hold benchmark measures them.
 class CallObserver
 {
-  public:
+public:
     virtual ~CallObserver() {}
     virtual void begin(const char* name) = 0;
     virtual void end() = 0;
@@ -105,7 +105,7 @@ void runCalls(const uint8_t* data, size_t size, CallObserver* observer = nullptr
 // Writes inputs of this format: the seeds of the fuzz target.
 class CallWriter
 {
-  public:
+public:
     static const size_t HeadSize = 5;
 
     CallWriter(int reverbType = 4, int flags = 0x80, int finetune = 0, int ringSize = 8);
@@ -131,7 +131,7 @@ class CallWriter
 
     const std::vector<uint8_t>& data() const { return bytes; }
 
-  private:
+private:
     void u8(uint8_t v) { bytes.push_back(v); }
     void u16(uint16_t v);
     void u32(uint32_t v);

@@ -13,10 +13,10 @@ namespace fuzz
 {
 const std::vector<DemoStep>& demoSteps()
 {
-    static const std::vector<DemoStep> steps = []
-    {
+    static const std::vector<DemoStep> steps = [] {
         std::ifstream in(SPU_SOURCE_DIR "/demo/demo.script");
-        if (!in) fail("cannot read " SPU_SOURCE_DIR "/demo/demo.script");
+        if (!in)
+            fail("cannot read " SPU_SOURCE_DIR "/demo/demo.script");
         std::vector<DemoStep> out;
         std::string line;
         while (std::getline(in, line))

@@ -33,7 +33,8 @@ std::vector<unsigned int>& standInCells()
 bool StandInDevice::init()
 {
     bufferSamples = configuredRingFrames();
-    if (standInCells().size() != 2 * bufferSamples) standInCells().assign(2 * bufferSamples, 0);
+    if (standInCells().size() != 2 * bufferSamples)
+        standInCells().assign(2 * bufferSamples, 0);
     return true;
 }
 
@@ -68,13 +69,15 @@ void StandInDevice::drainTo(unsigned long writePosition)
 void startPlugin()
 {
     char folder[] = "/tmp/spu-fuzz-XXXXXX";
-    if (mkdtemp(folder) == nullptr || chdir(folder) != 0) fail("cannot make a scratch folder");
+    if (mkdtemp(folder) == nullptr || chdir(folder) != 0)
+        fail("cannot make a scratch folder");
     SPUinit();
 }
 
 void silencePluginOutput()
 {
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) fail("cannot send standard output to /dev/null");
+    if (std::freopen("/dev/null", "w", stdout) == nullptr)
+        fail("cannot send standard output to /dev/null");
 }
 
 void countInterrupt()
@@ -149,10 +152,10 @@ void fail(const std::string& what)
 
 const std::string& demoInstruments()
 {
-    static const std::string bytes = []
-    {
+    static const std::string bytes = [] {
         std::ifstream in(SPU_SOURCE_DIR "/demo/instruments.adpcm", std::ios::binary);
-        if (!in) fail("cannot read " SPU_SOURCE_DIR "/demo/instruments.adpcm");
+        if (!in)
+            fail("cannot read " SPU_SOURCE_DIR "/demo/instruments.adpcm");
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }();
     return bytes;

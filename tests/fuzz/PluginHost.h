@@ -37,7 +37,7 @@ struct Settings
 // exactly as many as the ring needs, so that a write past them is caught.
 class StandInDevice : public AudioDevice
 {
-  public:
+public:
     bool init() override;
     bool close() override { return true; }
     bool start() override { return true; }
@@ -51,7 +51,7 @@ class StandInDevice : public AudioDevice
     // Plays what is queued up to the engine's write position.
     void drainTo(unsigned long writePosition);
 
-  private:
+private:
     unsigned long play = 0;
     unsigned long lockPosition = 0;
     unsigned long lockLength = 0;

@@ -34,7 +34,8 @@ void watch()
         nanosleep(&tick, nullptr);
         const double cpuStart = inputCpuStart.load();
         const double wallStart = inputWallStart.load();
-        if (cpuStart < 0) continue;
+        if (cpuStart < 0)
+            continue;
         const double cpu = seconds(fuzzingThreadClock) - cpuStart;
         const double wall = seconds(CLOCK_MONOTONIC) - wallStart;
         if (inputCpuStart.load() == cpuStart && (cpu > LimitSeconds || wall > 10 * LimitSeconds))

@@ -10,13 +10,13 @@ namespace fuzz
 {
 class Watchdog
 {
-  public:
+public:
     // Starts the watching thread on first use, for the calling thread.
     static Watchdog& instance();
     void beginInput();
     void endInput();
 
-  private:
+private:
     Watchdog();
 };
 

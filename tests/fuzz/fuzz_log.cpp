@@ -35,25 +35,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::watched(
-        [data, size]
-        {
-            file.assign(LogFile::SoundRamSize, 0);
-            file.insert(file.end(), data, data + size);
-            LogFile log;
-            if (!log.open(fmemopen(file.data(), file.size(), "rb"))) return;
-            LogFile::Summary summary;
-            if (!log.check(summary) || log.duration() > MaxReplayFrames) return;
-            // The replay brackets its work with SPUinit and SPUshutdown, which make and
-            // destroy the critical section.
-            initCS();
-            fuzz::resetPlugin(fuzz::Settings());
-            Replay replay(plugin, log);
-            const Replay::Result result = replay.run();
-            if (result != Replay::Completed)
-                fuzz::fail("a log that its check passed did not replay: " + replay.error());
-            if (replay.framesRendered() != log.duration())
-                fuzz::fail("the replay did not render up to the duration");
-        });
+    fuzz::watched([data, size] {
+        file.assign(LogFile::SoundRamSize, 0);
+        file.insert(file.end(), data, data + size);
+        LogFile log;
+        if (!log.open(fmemopen(file.data(), file.size(), "rb")))
+            return;
+        LogFile::Summary summary;
+        if (!log.check(summary) || log.duration() > MaxReplayFrames)
+            return;
+        // The replay brackets its work with SPUinit and SPUshutdown, which make and
+        // destroy the critical section.
+        initCS();
+        fuzz::resetPlugin(fuzz::Settings());
+        Replay replay(plugin, log);
+        const Replay::Result result = replay.run();
+        if (result != Replay::Completed)
+            fuzz::fail("a log that its check passed did not replay: " + replay.error());
+        if (replay.framesRendered() != log.duration())
+            fuzz::fail("the replay did not render up to the duration");
+    });
     return 0;
 }

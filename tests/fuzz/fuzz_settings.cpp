@@ -25,7 +25,8 @@ void playScene()
     // Pacing ticks as the thread makes them (1 ms each).
     for (int tick = 0; tick < 2; ++tick)
     {
-        if (AudioOut::ConfigAsyncMode == 1) fuzz::device().drainTo(theAudioOut.getWritePosition());
+        if (AudioOut::ConfigAsyncMode == 1)
+            fuzz::device().drainTo(theAudioOut.getWritePosition());
         enterCS();
         theAudioOut.async(33868, 0);
         leaveCS();
@@ -69,28 +70,26 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::watched(
-        [data, size]
-        {
-            FILE* file = std::fopen(ConfigLinuxPSEmuPro::CfgFile, "wb");
-            if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
-                fuzz::fail("cannot write the settings file");
-            fuzz::resetPlugin(fuzz::Settings());
-            theConfig.loadConfig();
-            fuzz::applySettings();
-            fuzz::restartOutput();
-            playScene();
+    fuzz::watched([data, size] {
+        FILE* file = std::fopen(ConfigLinuxPSEmuPro::CfgFile, "wb");
+        if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+            fuzz::fail("cannot write the settings file");
+        fuzz::resetPlugin(fuzz::Settings());
+        theConfig.loadConfig();
+        fuzz::applySettings();
+        fuzz::restartOutput();
+        playScene();
 
-            int loaded[13];
-            for (int i = 0; i < 13; ++i)
-                loaded[i] = values(theConfig, i);
-            theConfig.saveConfig();
-            theConfig.loadConfig();
-            for (int i = 0; i < 13; ++i)
-                if (loaded[i] != values(theConfig, i))
-                    fuzz::fail("setting " + std::to_string(i) + " read back as " +
-                               std::to_string(values(theConfig, i)) + " after it was saved as " +
-                               std::to_string(loaded[i]));
-        });
+        int loaded[13];
+        for (int i = 0; i < 13; ++i)
+            loaded[i] = values(theConfig, i);
+        theConfig.saveConfig();
+        theConfig.loadConfig();
+        for (int i = 0; i < 13; ++i)
+            if (loaded[i] != values(theConfig, i))
+                fuzz::fail("setting " + std::to_string(i) + " read back as " +
+                           std::to_string(values(theConfig, i)) + " after it was saved as " +
+                           std::to_string(loaded[i]));
+    });
     return 0;
 }

@@ -18,27 +18,27 @@ const size_t MaxEncodedSamples = 256;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::watched(
-        [data, size]
+    fuzz::watched([data, size] {
+        WavReader::Pcm pcm;
+        std::string error;
+        if (!WavReader::parse(data, size, pcm, error))
         {
-            WavReader::Pcm pcm;
-            std::string error;
-            if (!WavReader::parse(data, size, pcm, error))
-            {
-                if (error.empty()) fuzz::fail("a WAV file was refused without a reason");
-                return;
-            }
-            if (pcm.channels < 1 || pcm.samples.size() % pcm.channels != 0)
-                fuzz::fail("a WAV file was read into partial frames");
-            std::vector<int16_t> mono = WavReader::mixToMono(pcm);
-            if (mono.size() != pcm.samples.size() / pcm.channels)
-                fuzz::fail("the mixdown does not have one sample a frame");
-            if (mono.size() > MaxEncodedSamples) mono.resize(MaxEncodedSamples);
-            for (AdpcmEncoder::Ending ending : {AdpcmEncoder::Ending::OneShot, AdpcmEncoder::Ending::Loop})
-            {
-                const std::vector<uint8_t> blocks = AdpcmEncoder::encode(mono, ending);
-                AdpcmEncoder::measure(mono, blocks);
-            }
-        });
+            if (error.empty())
+                fuzz::fail("a WAV file was refused without a reason");
+            return;
+        }
+        if (pcm.channels < 1 || pcm.samples.size() % pcm.channels != 0)
+            fuzz::fail("a WAV file was read into partial frames");
+        std::vector<int16_t> mono = WavReader::mixToMono(pcm);
+        if (mono.size() != pcm.samples.size() / pcm.channels)
+            fuzz::fail("the mixdown does not have one sample a frame");
+        if (mono.size() > MaxEncodedSamples)
+            mono.resize(MaxEncodedSamples);
+        for (AdpcmEncoder::Ending ending : {AdpcmEncoder::Ending::OneShot, AdpcmEncoder::Ending::Loop})
+        {
+            const std::vector<uint8_t> blocks = AdpcmEncoder::encode(mono, ending);
+            AdpcmEncoder::measure(mono, blocks);
+        }
+    });
     return 0;
 }

@@ -28,7 +28,8 @@ void save(const std::string& target, const std::string& name, const std::vector<
     mkdir(folder.c_str(), 0755);
     std::ofstream out(folder + "/" + name, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) fuzz::fail("cannot write " + folder + "/" + name);
+    if (!out)
+        fuzz::fail("cannot write " + folder + "/" + name);
 }
 
 std::vector<int16_t> tone(size_t entries, int period, int amplitude)
@@ -191,13 +192,13 @@ void settingsSeeds()
 void logSeeds()
 {
     const size_t setup = fuzz::demoSetupEnd();
-    auto recordScene = [](const std::string& name, fuzz::CallWriter& w)
-    {
+    auto recordScene = [](const std::string& name, fuzz::CallWriter& w) {
         fuzz::runCallSequence(w.data().data(), w.data().size());
         std::ifstream in("spulog.spu", std::ios::binary);
         const std::vector<uint8_t> log((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
-        if (log.size() < 0x80204) fuzz::fail("the recorder wrote no log");
+        if (log.size() < 0x80204)
+            fuzz::fail("the recorder wrote no log");
         save("log", name, std::vector<uint8_t>(log.begin() + 0x80000, log.end()));
     };
     {
@@ -227,13 +228,11 @@ std::vector<uint8_t> wav(uint16_t format, uint16_t channels, uint32_t rate,
                          const std::vector<int16_t>& samples, bool extraChunk)
 {
     std::vector<uint8_t> out;
-    auto put16 = [&out](uint16_t v)
-    {
+    auto put16 = [&out](uint16_t v) {
         out.push_back(static_cast<uint8_t>(v));
         out.push_back(static_cast<uint8_t>(v >> 8));
     };
-    auto put32 = [&put16](uint32_t v)
-    {
+    auto put32 = [&put16](uint32_t v) {
         put16(static_cast<uint16_t>(v));
         put16(static_cast<uint16_t>(v >> 16));
     };

@@ -31,7 +31,7 @@ struct Target
 // Both sides of one comparison; mismatch() describes the first difference found.
 class Comparison
 {
-  public:
+public:
     Comparison(Spu& m, Target& t) : model(m), target(t) {}
 
     void write(uint32_t address, uint16_t value)
@@ -54,7 +54,8 @@ class Comparison
             int16_t l, r;
             model.frame(l, r);
             ++frameCount;
-            if (l != 0 || r != 0) ++soundingFrames;
+            if (l != 0 || r != 0)
+                ++soundingFrames;
             if (got[2 * i] != l || got[2 * i + 1] != r)
             {
                 std::ostringstream s;
@@ -68,8 +69,7 @@ class Comparison
     }
     bool checkState()
     {
-        auto differ = [this](const char* what, long got, long want)
-        {
+        auto differ = [this](const char* what, long got, long want) {
             std::ostringstream s;
             s << "after frame " << model.ticks << ": " << what << " plugin " << got << " model " << want;
             message = s.str();
@@ -111,7 +111,8 @@ inline std::vector<uint16_t> randomBlocks(std::mt19937& rng, int blocks, int loo
         const int shift = rng() % 16;
         const int filter = (rng() % 10 == 0) ? 5 + rng() % 11 : rng() % 5;
         int flags = 0;
-        if (static_cast<int>(rng() % 100) < loopPercent) flags = rng() % 8;
+        if (static_cast<int>(rng() % 100) < loopPercent)
+            flags = rng() % 8;
         words.push_back(static_cast<uint16_t>((flags << 8) | (filter << 4) | shift));
         for (int w = 0; w < 7; ++w)
             words.push_back(static_cast<uint16_t>(rng()));
@@ -138,7 +139,8 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events, uint16_
     cmp.write(0x1F801D80, 0x3FFF);
     cmp.write(0x1F801D82, 0x3FFF);
     cmp.write(0x1F801DAA, static_cast<uint16_t>(0x0040 | controlBits));
-    if (!cmp.render(1)) return false;
+    if (!cmp.render(1))
+        return false;
 
     for (int e = 0; e < events; ++e)
     {
@@ -210,7 +212,8 @@ inline bool runRandomSession(Comparison& cmp, uint32_t seed, int events, uint16_
         default:
             break;
         }
-        if (!cmp.render(1 + pick(pick(8) == 0 ? 2000 : 120))) return false;
+        if (!cmp.render(1 + pick(pick(8) == 0 ? 2000 : 120)))
+            return false;
     }
     return true;
 }

@@ -28,8 +28,7 @@ struct Tables
     int64_t ar[128], dr[16], sr[128], rr[32];
     Tables()
     {
-        auto t = [](int n)
-        {
+        auto t = [](int n) {
             const int64_t whole = static_cast<int64_t>(std::pow(2.0, 31.0 - n / 4.0));
             return static_cast<int64_t>(static_cast<uint32_t>(whole) >> 5);
         };
@@ -83,10 +82,12 @@ struct Sweep
     }
     void step()
     {
-        if (!sweep) return;
+        if (!sweep)
+            return;
         int64_t a = acc < 0 ? -acc : acc;
         int64_t d = tables().sr[rate];
-        if (decrease) d = -d;
+        if (decrease)
+            d = -d;
         if (!expo)
             a = a + d;
         else
@@ -144,11 +145,13 @@ struct Adsr
             break;
         case 1:
             acc += t.ar[attackRate] >> ((attackExp && v > 0x6000) ? 2 : 0);
-            if (acc >= kTop) phase = 2;
+            if (acc >= kTop)
+                phase = 2;
             break;
         case 2:
             acc -= (t.dr[decayRate] >> 3) * ((v >> 12) + 1);
-            if (acc <= (int64_t(1) << 23) * (sustainLevel + 1)) phase = 3;
+            if (acc <= (int64_t(1) << 23) * (sustainLevel + 1))
+                phase = 3;
             break;
         case 3:
         {
@@ -162,7 +165,8 @@ struct Adsr
         }
         acc = clampTo(acc, 0, kTop);
         volume = acc >> 12;
-        if (volume == 0 && acc != 0) volume = 1;
+        if (volume == 0 && acc != 0)
+            volume = 1;
     }
 };
 
@@ -235,14 +239,16 @@ struct Spu
         const int header = ram[word0] & 0xFF;
         const int shift = header & 0xF;
         int filter = header >> 4;
-        if (filter > 4) filter = 0; // chosen reading of the undefined filters: no prediction
+        if (filter > 4)
+            filter = 0; // chosen reading of the undefined filters: no prediction
         for (int n = 0; n < 28; ++n)
         {
             const int byte = 2 + n / 2;
             const uint16_t word = ram[(word0 + byte / 2) & 0x3FFFF];
             const int b = (byte & 1) ? (word >> 8) : (word & 0xFF);
             int d = (n & 1) ? (b >> 4) : (b & 0xF);
-            if (d >= 8) d -= 16;
+            if (d >= 8)
+                d -= 16;
             const int64_t sum =
                 ((int64_t(d) * 262144) >> shift) + vc.h1 * coefA[filter] + vc.h2 * coefB[filter];
             const int64_t s = clampTo(sum >> 6, -32768, 32767);
@@ -277,7 +283,8 @@ struct Spu
             vc.h2 = e.h2;
             return;
         }
-        if (reset) vc.h1 = vc.h2 = 0;
+        if (reset)
+            vc.h1 = vc.h2 = 0;
         decode(vc, unit);
         e.h1 = vc.h1;
         e.h2 = vc.h2;
@@ -296,8 +303,10 @@ struct Spu
     void header(VoiceModel& vc)
     {
         const int f = flagOf(vc.cur);
-        if (f & 4) vc.repeat = vc.cur;
-        if (f & 1) vc.endFlag = 1;
+        if (f & 4)
+            vc.repeat = vc.cur;
+        if (f & 1)
+            vc.endFlag = 1;
     }
 
     void moveNext(VoiceModel& vc)
@@ -312,7 +321,8 @@ struct Spu
             vc.cur += 2;
         else
         {
-            if (!(f & 2)) vc.env.phase = 0;
+            if (!(f & 2))
+                vc.env.phase = 0;
             vc.repeat &= 0xFFFE;
             vc.cur = vc.repeat;
             if (f == 7 && forceFlag7 && vc.irqHit)
@@ -373,7 +383,8 @@ struct Spu
             enterBlock(vc, vc.cur, false);
             vc.pos -= 0x1C000;
         }
-        if (vc.noise) s = noiseValue();
+        if (vc.noise)
+            s = noiseValue();
         if (vc.cur == irqAddress)
         {
             ++voiceIrqCount;
@@ -399,7 +410,8 @@ struct Spu
         const uint32_t c = (noiseCount * 2) & 0xFFFFF;
         uint32_t r = 0;
         for (int b = 0; b < 20; ++b)
-            if (c & (1u << b)) r |= 1u << (19 - b);
+            if (c & (1u << b))
+                r |= 1u << (19 - b);
         if (r < noiseClock)
         {
             const uint32_t s = noiseState;
@@ -438,8 +450,10 @@ struct Spu
         ++ticks;
 
         int64_t total = xferIrqCount;
-        if (!irqFlag && irqEnable) total += voiceIrqCount;
-        if (total != 0) irqFlag = 1;
+        if (!irqFlag && irqEnable)
+            total += voiceIrqCount;
+        if (total != 0)
+            irqFlag = 1;
         voiceIrqCount = xferIrqCount = 0;
         pendingIrq += total;
         if (pendingIrq >= 1 && callbackRegistered)
@@ -452,8 +466,10 @@ struct Spu
     // ---- registers and transfers ----
     void irqCheck()
     {
-        if (irqFlag) return;
-        if (uint32_t(irqAddress) * 8 == xferAddress) xferIrqCount += irqEnable;
+        if (irqFlag)
+            return;
+        if (uint32_t(irqAddress) * 8 == xferAddress)
+            xferIrqCount += irqEnable;
     }
 
     int64_t finetuneRate() const
@@ -484,7 +500,8 @@ struct Spu
                 break;
             case 0x4:
                 vc.pitch = value;
-                if (finetune != 0) vc.pitch = (vc.pitch * finetuneRate()) >> 15;
+                if (finetune != 0)
+                    vc.pitch = (vc.pitch * finetuneRate()) >> 15;
                 break;
             case 0x6:
                 vc.start = value;
@@ -504,8 +521,7 @@ struct Spu
             }
             return;
         }
-        auto bits = [&](int first, int count, auto apply)
-        {
+        auto bits = [&](int first, int count, auto apply) {
             for (int i = 0; i < count; ++i)
                 apply(v[first + i], (value >> i) & 1);
         };
@@ -524,40 +540,34 @@ struct Spu
             reverbVolR = (value & 0x8000) ? value - 0x8000 : value;
             break;
         case 0xD88:
-            bits(0, 16,
-                 [&](VoiceModel& vc, int b)
-                 {
-                     if (b) keyOn(vc);
-                 });
+            bits(0, 16, [&](VoiceModel& vc, int b) {
+                if (b)
+                    keyOn(vc);
+            });
             break;
         case 0xD8A:
-            bits(16, 8,
-                 [&](VoiceModel& vc, int b)
-                 {
-                     if (b) keyOn(vc);
-                 });
+            bits(16, 8, [&](VoiceModel& vc, int b) {
+                if (b)
+                    keyOn(vc);
+            });
             break;
         case 0xD8C:
-            bits(0, 16,
-                 [&](VoiceModel& vc, int b)
-                 {
-                     if (b)
-                     {
-                         vc.env.phase = 4;
-                         vc.irqHit = false;
-                     }
-                 });
+            bits(0, 16, [&](VoiceModel& vc, int b) {
+                if (b)
+                {
+                    vc.env.phase = 4;
+                    vc.irqHit = false;
+                }
+            });
             break;
         case 0xD8E:
-            bits(16, 8,
-                 [&](VoiceModel& vc, int b)
-                 {
-                     if (b)
-                     {
-                         vc.env.phase = 4;
-                         vc.irqHit = false;
-                     }
-                 });
+            bits(16, 8, [&](VoiceModel& vc, int b) {
+                if (b)
+                {
+                    vc.env.phase = 4;
+                    vc.irqHit = false;
+                }
+            });
             break;
         case 0xD90:
             bits(0, 16, [](VoiceModel& vc, int b) { vc.fm = b; });
@@ -578,20 +588,18 @@ struct Spu
             bits(16, 8, [](VoiceModel& vc, int b) { vc.reverb = b; });
             break;
         case 0xD9C:
-            bits(0, 16,
-                 [](VoiceModel& vc, int b)
-                 {
-                     vc.endFlag = b;
-                     if (b) vc.env.phase = 0;
-                 });
+            bits(0, 16, [](VoiceModel& vc, int b) {
+                vc.endFlag = b;
+                if (b)
+                    vc.env.phase = 0;
+            });
             break;
         case 0xD9E:
-            bits(16, 8,
-                 [](VoiceModel& vc, int b)
-                 {
-                     vc.endFlag = b;
-                     if (b) vc.env.phase = 0;
-                 });
+            bits(16, 8, [](VoiceModel& vc, int b) {
+                vc.endFlag = b;
+                if (b)
+                    vc.env.phase = 0;
+            });
             break;
         case 0xDA2:
             reverb.hw.setStart(value);

@@ -102,7 +102,8 @@ struct HardwareModel
         L = asr(L + lastL, 1);
         R = asr(R + lastR, 1);
         cur++;
-        if (cur > 0x3FFFF) cur = start;
+        if (cur > 0x3FFFF)
+            cur = start;
         put(r[10], nSL);
         put(r[11], nSR);
         put(r[18], nCL);
@@ -149,7 +150,8 @@ struct TimidityModel
         int64_t S = 0;
         for (int i = 8; i <= 29; ++i)
             S += b[i];
-        if (S > 278528) S = 278528;
+        if (S > 278528)
+            S = 278528;
         for (int k = 0; k < 4; ++k)
         {
             bufL[k].assign(cap[k], 0);
@@ -300,20 +302,24 @@ struct FreeverbModel
         float out = flush(l.data[l.at]);
         lp = flush(static_cast<float>(static_cast<double>(out) * undamp + static_cast<double>(lp) * damp));
         l.data[l.at] = static_cast<float>(x + static_cast<double>(lp) * feedback);
-        if (++l.at == l.data.size()) l.at = 0;
+        if (++l.at == l.data.size())
+            l.at = 0;
         return out;
     }
     static double apStep(Line& l, double x)
     {
         float b = flush(l.data[l.at]);
         l.data[l.at] = static_cast<float>(x + static_cast<double>(b) * 0.5f);
-        if (++l.at == l.data.size()) l.at = 0;
+        if (++l.at == l.data.size())
+            l.at = 0;
         return b - x;
     }
     static int32_t toInt(float v)
     {
-        if (!(v < 2147483648.0f)) return INT32_MAX;
-        if (!(v > -2147483648.0f)) return INT32_MIN;
+        if (!(v < 2147483648.0f))
+            return INT32_MAX;
+        if (!(v > -2147483648.0f))
+            return INT32_MIN;
         return static_cast<int32_t>(std::trunc(v));
     }
     void run(int32_t& L, int32_t& R)

@@ -24,7 +24,8 @@ const char* const SettingsName = "realhost.cfg";
 EmulatorRun::EmulatorRun(const std::string& homeDir, const std::string& plugin) : home(homeDir)
 {
     const std::string dot = home + "/.pcsxr";
-    for (const char* sub : {"", "/plugins", "/plugins/cfg", "/bios", "/memcards", "/sstates", "/cheats", "/patches"})
+    for (const char* sub :
+         {"", "/plugins", "/plugins/cfg", "/bios", "/memcards", "/sstates", "/cheats", "/patches"})
         mkdir((dot + sub).c_str(), 0755);
     // The package's GPU, pad and CD-ROM plugins with their configuration tools.
     if (DIR* dir = opendir(PackagePluginDir))
@@ -39,22 +40,31 @@ EmulatorRun::EmulatorRun(const std::string& homeDir, const std::string& plugin) 
     symlink(plugin.c_str(), (dot + "/plugins/libspuTalvane.so").c_str());
     // pcsxr's own format. The OpenGL GPU plugin runs on Xvfb's software GLX; the
     // X-video one needs an XVideo adaptor that Xvfb lacks.
-    writeFileText(dot + "/" + SettingsName, "Bios = HLE\n"
-                                        "Gpu = libpeopsxgl.so\n"
-                                        "Spu = libspuTalvane.so\n"
-                                        "Cdr = libDFCdrom.so\n"
-                                        "Sio1 = libBladeSio1.so\n"
-                                        "Net = Disabled\n"
-                                        "Pad1 = libDFInput.so\n"
-                                        "Pad2 = libDFInput.so\n"
-                                        "Mcd1 = " + dot + "/memcards/card1.mcd\n"
-                                        "Mcd2 = " + dot + "/memcards/card2.mcd\n"
-                                        "BiosDir = " + dot + "/bios/\n"
-                                        "PluginsDir = " + dot + "/plugins/\n"
-                                        "IsoImgDir = \n"
-                                        "Xa = 0\nSioIrq = 0\nMdec = 0\nPsxAuto = 1\nCdda = 0\nSlowBoot = 0\n"
-                                        "Dbg = 0\nPsxOut = 1\nSpuIrq = 0\nRCntFix = 0\nVSyncWA = 0\n"
-                                        "Widescreen = 0\nCpu = 0\nPsxType = 0\n");
+    writeFileText(dot + "/" + SettingsName,
+                  "Bios = HLE\n"
+                  "Gpu = libpeopsxgl.so\n"
+                  "Spu = libspuTalvane.so\n"
+                  "Cdr = libDFCdrom.so\n"
+                  "Sio1 = libBladeSio1.so\n"
+                  "Net = Disabled\n"
+                  "Pad1 = libDFInput.so\n"
+                  "Pad2 = libDFInput.so\n"
+                  "Mcd1 = " +
+                      dot +
+                      "/memcards/card1.mcd\n"
+                      "Mcd2 = " +
+                      dot +
+                      "/memcards/card2.mcd\n"
+                      "BiosDir = " +
+                      dot +
+                      "/bios/\n"
+                      "PluginsDir = " +
+                      dot +
+                      "/plugins/\n"
+                      "IsoImgDir = \n"
+                      "Xa = 0\nSioIrq = 0\nMdec = 0\nPsxAuto = 1\nCdda = 0\nSlowBoot = 0\n"
+                      "Dbg = 0\nPsxOut = 1\nSpuIrq = 0\nRCntFix = 0\nVSyncWA = 0\n"
+                      "Widescreen = 0\nCpu = 0\nPsxType = 0\n");
 }
 
 EmulatorRun::~EmulatorRun()
@@ -76,8 +86,9 @@ bool EmulatorRun::start(const std::string& program, const std::string& privateDs
     std::vector<std::string> args;
     if (!privateDsp.empty())
     {
-        args = {"unshare", "--mount", "--propagation", "private", "bash",
-                std::string(SPU_SOURCE_DIR) + "/tests/realhost/private-dsp.sh", privateDsp};
+        args = {"unshare", "--mount", "--propagation",
+                "private", "bash",    std::string(SPU_SOURCE_DIR) + "/tests/realhost/private-dsp.sh",
+                privateDsp};
     }
     // Line-buffered, so that each line of the program's output arrives as printed.
     for (const char* arg : {"stdbuf", "-oL", PcsxrProgram, "-nogui", "-cfg", SettingsName})

@@ -29,7 +29,8 @@ public:
     // for the sound device) it runs in a private mount namespace where that file is
     // /dev/dsp.
     // `environment` entries are "NAME=value".
-    bool start(const std::string& program, const std::string& privateDsp, const std::vector<std::string>& environment);
+    bool start(const std::string& program, const std::string& privateDsp,
+               const std::vector<std::string>& environment);
     // True once a line containing `text` was printed, false after timeoutMs.
     bool waitForLine(const std::string& text, int timeoutMs);
     // SIGINT, as Ctrl-C in the emulator's terminal, to its emulation thread.

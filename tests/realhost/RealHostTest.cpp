@@ -136,7 +136,8 @@ std::string settingsFile(int device, int bufferSize, int method, int asyncMode =
 // The OSS writer finds it as /dev/dsp (EmulatorRun binds it there); SDL's disk
 // driver writes to it by path, with no delay of its own: the card's pace is the
 // only one.
-bool attachCard(const std::string& scratch, bool oss, SoundCardFile* card, std::vector<std::string>* environment)
+bool attachCard(const std::string& scratch, bool oss, SoundCardFile* card,
+                std::vector<std::string>* environment)
 {
     const std::string folder = scratch + "/card";
     mkdir(folder.c_str(), 0700);
@@ -175,7 +176,8 @@ protected:
         mkdir((buildDir + "/card").c_str(), 0700);
         SoundCardFile probe;
         if (!probe.mount(buildDir + "/card", SoundCardFile::Oss, &error))
-            skipReason = error + ": the stand-in sound card is a FUSE file (scripts/setup-deps.sh installs fuse3)";
+            skipReason =
+                error + ": the stand-in sound card is a FUSE file (scripts/setup-deps.sh installs fuse3)";
     }
 
     static void TearDownTestSuite() { buildFolder.reset(); }
@@ -188,10 +190,7 @@ protected:
     }
 
     // OSS runs need a private mount namespace, hence root.
-    bool ossPossible()
-    {
-        return geteuid() == 0 && have("unshare");
-    }
+    bool ossPossible() { return geteuid() == 0 && have("unshare"); }
 
     // Runs the program to its end, lets the last reverb tail reach the capture,
     // then stops the emulator with SIGINT.
@@ -252,8 +251,8 @@ protected:
     // The capture's windows of each machine pause: from a little before it to as
     // long after it as rendered sound took to be heard (the longest latency seen,
     // or a whole second when no note was heard).
-    static void notePauses(const std::vector<MachinePauses::Pause>& pauses, std::chrono::steady_clock::time_point begin,
-                           Capture* capture)
+    static void notePauses(const std::vector<MachinePauses::Pause>& pauses,
+                           std::chrono::steady_clock::time_point begin, Capture* capture)
     {
         double latencyMs = capture->latencyMs.empty() ? 1000 : 0;
         for (double ms : capture->latencyMs)
@@ -292,9 +291,10 @@ protected:
         for (size_t i = 0; i < notes.size(); ++i)
         {
             const SoundAnalysis::Note& note = notes[i];
-            SCOPED_TRACE("note " + std::to_string(i) + " at " + std::to_string(SoundAnalysis::ms(note.start)) +
-                         " ms");
-            EXPECT_NEAR(note.frequency, noteFrequency(PitchRegisters[i]), noteFrequency(PitchRegisters[i]) * 0.01);
+            SCOPED_TRACE("note " + std::to_string(i) + " at " +
+                         std::to_string(SoundAnalysis::ms(note.start)) + " ms");
+            EXPECT_NEAR(note.frequency, noteFrequency(PitchRegisters[i]),
+                        noteFrequency(PitchRegisters[i]) * 0.01);
             // As long as the key was held (the emulator's pace, seen in the program's
             // lines) plus most of the release; the last note runs on into its tail.
             const double lengthMs = SoundAnalysis::ms(note.length);
@@ -320,24 +320,28 @@ protected:
 
         // The reverb tail: only the last voice is sent to the reverb. After the dry
         // sound has been released, note 2 leaves silence and note 3 a decaying tail.
-        const size_t off2 = notes[2].start + SoundAnalysis::frames(capture.offMs[2] - capture.onMs[2] + ReleaseMs + 40);
-        const size_t off3 = notes[3].start + SoundAnalysis::frames(capture.offMs[3] - capture.onMs[3] + ReleaseMs + 40);
+        const size_t off2 =
+            notes[2].start + SoundAnalysis::frames(capture.offMs[2] - capture.onMs[2] + ReleaseMs + 40);
+        const size_t off3 =
+            notes[3].start + SoundAnalysis::frames(capture.offMs[3] - capture.onMs[3] + ReleaseMs + 40);
         const double held = sound.rms(notes[3].start + SoundAnalysis::frames(100),
                                       notes[3].start + SoundAnalysis::frames(300));
         const double dryAfter = sound.rms(off2, off2 + SoundAnalysis::frames(100));
         const double tailEarly = sound.rms(off3, off3 + SoundAnalysis::frames(100));
-        const double tailLate = sound.rms(off3 + SoundAnalysis::frames(500), off3 + SoundAnalysis::frames(600));
+        const double tailLate =
+            sound.rms(off3 + SoundAnalysis::frames(500), off3 + SoundAnalysis::frames(600));
         EXPECT_LT(dryAfter, held * 0.002) << "note 2 rings on";
         EXPECT_GT(tailEarly, held * 0.01) << "no reverb tail after note 3";
         EXPECT_LT(tailLate, tailEarly * 0.7) << "the reverb tail does not decay";
-        std::printf("notes at %.0f %.0f %.0f %.0f ms, %.1f %.1f %.1f %.1f Hz, lengths %.0f %.0f %.0f ms, "
-                    "peak %d, tail %.1f -> %.1f (held %.1f), card stalls %d, machine pauses %zu (longest %.0f ms), "
-                    "glitches in them %zu\n",
-                    SoundAnalysis::ms(notes[0].start), SoundAnalysis::ms(notes[1].start),
-                    SoundAnalysis::ms(notes[2].start), SoundAnalysis::ms(notes[3].start), notes[0].frequency,
-                    notes[1].frequency, notes[2].frequency, notes[3].frequency, SoundAnalysis::ms(notes[0].length),
-                    SoundAnalysis::ms(notes[1].length), SoundAnalysis::ms(notes[2].length), loudest, tailEarly,
-                    tailLate, held, capture.stalls, capture.pauses, capture.longestPauseMs, excused);
+        std::printf(
+            "notes at %.0f %.0f %.0f %.0f ms, %.1f %.1f %.1f %.1f Hz, lengths %.0f %.0f %.0f ms, "
+            "peak %d, tail %.1f -> %.1f (held %.1f), card stalls %d, machine pauses %zu (longest %.0f ms), "
+            "glitches in them %zu\n",
+            SoundAnalysis::ms(notes[0].start), SoundAnalysis::ms(notes[1].start),
+            SoundAnalysis::ms(notes[2].start), SoundAnalysis::ms(notes[3].start), notes[0].frequency,
+            notes[1].frequency, notes[2].frequency, notes[3].frequency, SoundAnalysis::ms(notes[0].length),
+            SoundAnalysis::ms(notes[1].length), SoundAnalysis::ms(notes[2].length), loudest, tailEarly,
+            tailLate, held, capture.stalls, capture.pauses, capture.longestPauseMs, excused);
     }
 
     void runAndHear(const Scenario& scenario)
@@ -442,8 +446,9 @@ TEST_F(RealHostTest, InterruptedEmulatorNeverCrashes)
         const bool oss = ossPossible() && i % 2 == 0;
         const int method = (i / 2) % 3;
         const int delayMs = (i * 397) % 3300;
-        SCOPED_TRACE("run " + std::to_string(i) + (oss ? ": OSS" : ": SDL") + ", method " + std::to_string(method) +
-                     ", SIGINT " + std::to_string(delayMs) + " ms after the program started");
+        SCOPED_TRACE("run " + std::to_string(i) + (oss ? ": OSS" : ": SDL") + ", method " +
+                     std::to_string(method) + ", SIGINT " + std::to_string(delayMs) +
+                     " ms after the program started");
         const ScratchDir folder(ScratchDir::StayPut, "realhost");
         const std::string scratch = folder.path();
         mkdir((scratch + "/home").c_str(), 0700);
@@ -475,7 +480,8 @@ TEST_F(RealHostTest, InterruptedEmulatorNeverCrashes)
             emulator.interrupt();
             const int status = emulator.waitForExit(10000);
             EXPECT_FALSE(crashed(status)) << describeExit(status) << "\n" << emulator.getOutput();
-            EXPECT_FALSE(emulator.killedAfterDeadline()) << "no exit within 10 s of SIGINT\n" << emulator.getOutput();
+            EXPECT_FALSE(emulator.killedAfterDeadline()) << "no exit within 10 s of SIGINT\n"
+                                                         << emulator.getOutput();
             crashes += crashed(status) ? 1 : 0;
             card.finish();
         }
@@ -492,10 +498,12 @@ TEST_F(RealHostTest, LatencyTable)
     if (getenv("REALHOST_LATENCY") == nullptr)
         GTEST_SKIP() << "set REALHOST_LATENCY=1 (scripts/realhost-latency.sh) for the latency table";
     static const char* const methods[3] = {"Thread", "Timer", "SPUasync"};
-    std::printf("dropouts and splices outside the machine's pauses; excused: those inside; pauses: the machine\n"
-                "standing still for %.0f ms or more (count, longest); stalls: the card ran dry\n",
-                MinPauseMs);
-    std::printf("dev  size method   notes dropouts splices excused pauses longest stalls  latency ms (notes 0-3)\n");
+    std::printf(
+        "dropouts and splices outside the machine's pauses; excused: those inside; pauses: the machine\n"
+        "standing still for %.0f ms or more (count, longest); stalls: the card ran dry\n",
+        MinPauseMs);
+    std::printf(
+        "dev  size method   notes dropouts splices excused pauses longest stalls  latency ms (notes 0-3)\n");
     for (bool oss : {true, false})
         for (int size : {64, 16, 8})
             for (int method = 0; method < 3; ++method)
@@ -522,8 +530,8 @@ TEST_F(RealHostTest, LatencyTable)
                 std::string latency;
                 for (double ms : capture.latencyMs)
                     latency += " " + std::to_string(static_cast<int>(ms + 0.5));
-                std::printf("%-4s %4d %-8s %5zu %8zu %7zu %7zu %6zu %7.0f %6d %s%s\n", oss ? "oss" : "sdl", size,
-                            methods[method], notes.size(), dropouts, splices, excused, capture.pauses,
+                std::printf("%-4s %4d %-8s %5zu %8zu %7zu %7zu %6zu %7.0f %6d %s%s\n", oss ? "oss" : "sdl",
+                            size, methods[method], notes.size(), dropouts, splices, excused, capture.pauses,
                             capture.longestPauseMs, capture.stalls, latency.c_str(),
                             crashed(capture.status) ? "  CRASHED" : "");
                 std::fflush(stdout);

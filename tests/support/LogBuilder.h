@@ -67,7 +67,7 @@ inline std::vector<uint16_t> toneBlocks()
     std::vector<unsigned char> bytes;
     for (int block = 0; block < 4; ++block)
     {
-        bytes.push_back(0x04);                                  // shift 4, filter 0
+        bytes.push_back(0x04);                                         // shift 4, filter 0
         bytes.push_back(block == 0 ? 0x04 : block == 3 ? 0x03 : 0x00); // loop start; end + repeat
         for (int i = 0; i < 14; ++i)
             bytes.push_back(

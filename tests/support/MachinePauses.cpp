@@ -17,7 +17,8 @@ void MachinePauses::start()
         {
             const Clock::time_point before = Clock::now();
             std::this_thread::sleep_for(tick);
-            const double late = std::chrono::duration<double, std::milli>(Clock::now() - before - tick).count();
+            const double late =
+                std::chrono::duration<double, std::milli>(Clock::now() - before - tick).count();
             if (late >= minMs)
                 pauses.push_back({before, late});
         }

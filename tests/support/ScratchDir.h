@@ -23,7 +23,7 @@
 
 class ScratchDir
 {
-  public:
+public:
     enum Workplace
     {
         StayPut,   // the working folder stays what it was
@@ -41,13 +41,16 @@ class ScratchDir
             return;
         }
         folder = pattern;
-        if (where == WorkInside) enter();
+        if (where == WorkInside)
+            enter();
     }
 
     ~ScratchDir()
     {
-        if (getpid() != owner) return;
-        if (!close()) std::fprintf(stderr, "ScratchDir: %s\n", problem.c_str());
+        if (getpid() != owner)
+            return;
+        if (!close())
+            std::fprintf(stderr, "ScratchDir: %s\n", problem.c_str());
         if (!previous.empty())
             std::abort(); // could not go back: whatever ran next would read and write in here
     }
@@ -64,7 +67,8 @@ class ScratchDir
     // Makes the folder the working folder; close() goes back.
     bool enter()
     {
-        if (folder.empty() || !previous.empty()) return false;
+        if (folder.empty() || !previous.empty())
+            return false;
         char* cwd = getcwd(nullptr, 0);
         const std::string here = cwd != nullptr ? cwd : "/";
         std::free(cwd);
@@ -81,7 +85,8 @@ class ScratchDir
     // everything in it removed. Once only; true when both worked.
     bool close()
     {
-        if (getpid() != owner) return true;
+        if (getpid() != owner)
+            return true;
         if (!previous.empty())
         {
             if (chdir(previous.c_str()) != 0)
@@ -91,28 +96,35 @@ class ScratchDir
             }
             previous.clear();
         }
-        if (folder.empty()) return true;
+        if (folder.empty())
+            return true;
         struct stat top;
         const bool removed = lstat(folder.c_str(), &top) == 0 && removeTree(folder, top.st_dev);
-        if (!removed) problem = "cannot remove all of " + folder;
+        if (!removed)
+            problem = "cannot remove all of " + folder;
         folder.clear();
         return removed;
     }
 
-  private:
+private:
     static bool removeTree(const std::string& path, dev_t device)
     {
         struct stat st;
-        if (lstat(path.c_str(), &st) != 0) return false;
-        if (!S_ISDIR(st.st_mode)) return unlink(path.c_str()) == 0;
-        if (st.st_dev != device) return false; // a mount inside the folder: not ours to empty
+        if (lstat(path.c_str(), &st) != 0)
+            return false;
+        if (!S_ISDIR(st.st_mode))
+            return unlink(path.c_str()) == 0;
+        if (st.st_dev != device)
+            return false; // a mount inside the folder: not ours to empty
         DIR* dir = opendir(path.c_str());
-        if (dir == nullptr) return false;
+        if (dir == nullptr)
+            return false;
         bool all = true;
         while (const dirent* entry = readdir(dir))
         {
             const std::string name = entry->d_name;
-            if (name != "." && name != "..") all = removeTree(path + "/" + name, device) && all;
+            if (name != "." && name != "..")
+                all = removeTree(path + "/" + name, device) && all;
         }
         closedir(dir);
         return rmdir(path.c_str()) == 0 && all;

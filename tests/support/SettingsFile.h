@@ -34,8 +34,10 @@ inline std::string settingsText(const std::map<std::string, int>& changes = {})
     {
         const auto change = rest.find(key.first);
         const int value = change != rest.end() ? change->second : key.second;
-        if (change != rest.end()) rest.erase(change);
-        if (value != OmitSetting) text += std::string(key.first) + " = " + std::to_string(value) + "\n";
+        if (change != rest.end())
+            rest.erase(change);
+        if (value != OmitSetting)
+            text += std::string(key.first) + " = " + std::to_string(value) + "\n";
     }
     for (const auto& extra : rest)
         text += extra.first + " = " + std::to_string(extra.second) + "\n";

@@ -87,8 +87,9 @@ TEST_F(AudioDeviceOssTest, MissingDeviceReportsOnceAndRunsOnTheWallClock)
     EXPECT_TRUE(device.close());
     const std::string messages = ::testing::internal::GetCapturedStderr();
 
-    EXPECT_EQ(messages, "SPU: open(\"" + path + "\", O_WRONLY): No such file or directory\n"
-                        "\rSPU: AudioDevice Disabled.\r\n");
+    EXPECT_EQ(messages, "SPU: open(\"" + path +
+                            "\", O_WRONLY): No such file or directory\n"
+                            "\rSPU: AudioDevice Disabled.\r\n");
     EXPECT_EQ(device.getBufferSamples(), 1024u);
     EXPECT_NE(first, later) << "the clock cursor does not move";
     EXPECT_EQ(device.getConsumedSamples(), 0u) << "no drain without a device";

@@ -26,7 +26,8 @@ struct FrameOrderSpu : spu_test::GlobalSpu
         for (int i = 0; i < frames; ++i)
         {
             theSPU.playSound(samples[2 * i], samples[2 * i + 1]);
-            if (theSPU.getSpuIRQCount() > 0) spu_test::countCallback();
+            if (theSPU.getSpuIRQCount() > 0)
+                spu_test::countCallback();
         }
     }
 };
@@ -140,8 +141,9 @@ std::vector<Op> record(const Setting& setting, const Session& session)
 
 std::vector<Op> record(const Setting& setting, uint32_t seed)
 {
-    std::vector<Op> ops = record(setting, [seed](model::Comparison& cmp, uint16_t control)
-                                 { return model::runRandomSession(cmp, seed, 250, control); });
+    std::vector<Op> ops = record(setting, [seed](model::Comparison& cmp, uint16_t control) {
+        return model::runRandomSession(cmp, seed, 250, control);
+    });
     EXPECT_GT(spu_test::callbackCount(), 0) << "the session raised no interrupt";
     return ops;
 }
@@ -170,7 +172,8 @@ std::string replay(const Setting& setting, const std::vector<Op>& ops, uint32_t 
         {
             const int piece = std::min(frames - done, 1 + static_cast<int>(rng() % setting.longestPiece));
             const unsigned long rendered = theAudioOut.playSounds(got.data() + 2 * done, piece);
-            if (rendered != static_cast<unsigned long>(piece)) return "a piece was cut short";
+            if (rendered != static_cast<unsigned long>(piece))
+                return "a piece was cut short";
             done += piece;
         }
         for (int i = 0; i < 2 * frames; ++i)
@@ -199,10 +202,11 @@ std::string replay(const Setting& setting, const std::vector<Op>& ops, uint32_t 
 
 class BlockRenderTest : public ::testing::TestWithParam<Setting>
 {
-  protected:
+protected:
     void SetUp() override
     {
-        if (GetParam().avx2 && !VoiceKernel::hasAvx2()) GTEST_SKIP() << "no AVX2 on this processor";
+        if (GetParam().avx2 && !VoiceKernel::hasAvx2())
+            GTEST_SKIP() << "no AVX2 on this processor";
         VoiceKernel::useAvx2(GetParam().avx2);
     }
     void TearDown() override { VoiceKernel::useAvx2(true); }
@@ -227,8 +231,9 @@ INSTANTIATE_TEST_SUITE_P(Settings, BlockRenderTest,
                                            Setting{"LongFlag7Finetune", 3000, false, true, 360, true},
                                            Setting{"LongPlainKernel", 3000, false, false, 0, false},
                                            Setting{"ReverbPlainKernel", 600, true, true, -17, false}),
-                         [](const ::testing::TestParamInfo<Setting>& info)
-                         { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Setting>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // One recording replayed with pieces of many bounds: short ones, those around a
 // block of 28 samples and the renderer's block of 256 frames, and long ones.
@@ -248,8 +253,7 @@ TEST(BlockRenderTest, EveryBlockLengthMatchesTheFrameRenderer)
 TEST(BlockRenderTest, FlagSevenInterruptOfAnEarlierHitComesInItsFrame)
 {
     const Setting setting{"", 3000, false, true, 0, true};
-    const auto session = [](model::Comparison& cmp, uint16_t)
-    {
+    const auto session = [](model::Comparison& cmp, uint16_t) {
         // Block 0 at unit 0x1000 (the IRQ address), block 1 ends with flag 7 and
         // loops onto itself.
         std::mt19937 rng(5);
@@ -270,7 +274,8 @@ TEST(BlockRenderTest, FlagSevenInterruptOfAnEarlierHitComesInItsFrame)
         cmp.write(0x1F801C0A, 0x0000);
         cmp.write(0x1F801D88, 0x0001);
         // A quarter step from sample 1: block 0 is left in frame 107, block 1 in 219.
-        if (!cmp.render(150)) return false;
+        if (!cmp.render(150))
+            return false;
         cmp.write(0x1F801DAA, 0xC040);
         return cmp.render(500);
     };
@@ -287,8 +292,7 @@ TEST(BlockRenderTest, FlagSevenInterruptOfAnEarlierHitComesInItsFrame)
 TEST(BlockRenderTest, VoiceWrappingIntoTheCaptureAreaReadsWhatTheCaptureLeft)
 {
     const Setting setting{"", 256, false, false, 0, true};
-    const auto session = [](model::Comparison& cmp, uint16_t)
-    {
+    const auto session = [](model::Comparison& cmp, uint16_t) {
         std::mt19937 rng(9);
         // The capture areas full of blocks that end without repeat; the last four
         // blocks of sound RAM walk on.

@@ -49,7 +49,6 @@ protected:
         config.SPUIRQWaitCPUAction = 1;
         config.SPUIRQForceInterruptFlag7 = 1;
     }
-
 };
 } // namespace
 

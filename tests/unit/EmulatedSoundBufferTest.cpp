@@ -106,7 +106,7 @@ TEST(EmulatedSoundBufferTest, ClockCursorCountsFramesOfItsClockModuloTheSize)
     clock.advanceTo(7 * 1000000000LL + 999999000); // the base's microseconds are 999 999
     EmulatedSoundBuffer ring(N, clock);
     EXPECT_EQ(ring.getCurrentPosition(), 0u);
-    clock.advanceTo(clock.now() + 1000000); // 1 ms on, across a second
+    clock.advanceTo(clock.now() + 1000000);               // 1 ms on, across a second
     EXPECT_EQ(ring.getCurrentPosition(), 44100u - 44055); // 1 s and -999 000 us
     clock.advanceTo(clock.now() + 1500 * 1000000LL);
     EXPECT_EQ(ring.getCurrentPosition(), (2 * 44100u - 22005) % N); // 2 s and -499 000 us

@@ -137,8 +137,8 @@ TEST_F(FreezeTest, HostileXaPartIsLoadedButNotQueued)
     theSPU.writeRegister(0x1F801D80, 0x1111);
     const int size = theSPU.getStream().getSize();
     const int32_t hostile[][3] = {
-        {37800, 1, -1},     {37800, 1, INT_MIN}, {37800, 5, 2016}, {37800, INT_MIN, 100}, {-44100, 0, 4032},
-        {96000, 1, 2016},   {1, 1, 4032},        {INT_MAX, 1, 1},  {37800, -1, 4032},
+        {37800, 1, -1},   {37800, 1, INT_MIN}, {37800, 5, 2016}, {37800, INT_MIN, 100}, {-44100, 0, 4032},
+        {96000, 1, 2016}, {1, 1, 4032},        {INT_MAX, 1, 1},  {37800, -1, 4032},
     };
     for (const auto& h : hostile)
     {

@@ -18,7 +18,6 @@
 #include <string>
 #include <sys/wait.h>
 
-
 namespace
 {
 const size_t Head = 0x80204;

@@ -45,8 +45,7 @@ INSTANTIATE_TEST_SUITE_P(Settings, RenderModelTest,
                                            Setting{false, 0, true}, Setting{true, 120, true},
                                            Setting{false, 360, false}, Setting{true, -360, false},
                                            Setting{false, -17, false}),
-                         [](const ::testing::TestParamInfo<Setting>& info)
-                         {
+                         [](const ::testing::TestParamInfo<Setting>& info) {
                              return std::string(info.param.cache ? "Cache" : "NoCache") + "Finetune" +
                                     (info.param.finetune < 0 ? "Minus" : "") +
                                     std::to_string(std::abs(info.param.finetune)) +
@@ -93,7 +92,9 @@ void loopOverRewrittenBlocks(unsigned short unit, int reverbStart, bool transfer
     std::mt19937 rng(unit);
     std::vector<uint16_t> words = model::randomBlocks(rng, 8, 0);
     for (int b = 0; b < 8; ++b)
-        words[8 * b] = static_cast<uint16_t>((words[8 * b] & 0x00FF) | (b == 0 ? 0x0400 : b == 7 ? 0x0300 : 0));
+        words[8 * b] = static_cast<uint16_t>((words[8 * b] & 0x00FF) | (b == 0   ? 0x0400
+                                                                        : b == 7 ? 0x0300
+                                                                                 : 0));
     cmp.write(0x1F801DA6, unit);
     cmp.dma(words);
     cmp.write(0x1F801D80, 0x3FFF);

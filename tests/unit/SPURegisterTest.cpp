@@ -233,7 +233,8 @@ TEST_F(RegisterWindowTest, OddAddressActsOnTheGlobalRegisterBelowIt)
 
 TEST_F(RegisterWindowTest, AddressesOutsideTheWindowReachNothing)
 {
-    const unsigned long outside[] = {0, 0x1F801BFE, 0x1F801E00, 0x1F800C00, 0x1F802D88, 0xFFFFFFFF, 0x00000D88};
+    const unsigned long outside[] = {0,          0x1F801BFE, 0x1F801E00, 0x1F800C00,
+                                     0x1F802D88, 0xFFFFFFFF, 0x00000D88};
     for (unsigned long a : outside)
     {
         write(a, 0xFFFF);

@@ -48,7 +48,6 @@ TEST_F(TransferTest, TheAddressWrapsAtTheEndOfSoundRam)
     EXPECT_EQ(4, theSPU.getTransferAddress());
 }
 
-
 TEST_F(TransferTest, BlockTransfersClearTheTransferMode)
 {
     write(Control, 0x0020);

@@ -11,7 +11,7 @@ namespace
 {
 class SpuInterruptTest : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override
     {
         model::Spu m;

@@ -70,7 +70,8 @@ inline void resetLike(const model::Spu& m)
     for (int i = 0; i < 64; ++i)
         theSPU.playSound(frame[2 * i], frame[2 * i + 1]);
     // It also keeps its half rate's phase: start every test on the same one.
-    if (theSPU.getMixer().getReverb().getHalfRateCounter() & 1) theSPU.playSound(frame[128], frame[129]);
+    if (theSPU.getMixer().getReverb().getHalfRateCounter() & 1)
+        theSPU.playSound(frame[128], frame[129]);
 
     VagBlock::ConfigCacheVagDecode = m.cache ? 1 : 0;
     Voice::ConfigFinetune = m.finetune;

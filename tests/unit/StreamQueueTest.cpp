@@ -147,7 +147,8 @@ TEST_F(StreamQueueTest, ChunksThatFloodTheRingCostLittleCpu)
         {"1 MiB of CD-DA", [&cdda] { SPUplayCDDAchannel(cdda.data(), 1 << 20); }},
         {"XA of 4032 stereo frames at 170 Hz", [&playXa] { playXa(170, 1, 4032); }},
         {"XA of 16384 mono samples at 18900 Hz", [&playXa] { playXa(18900, 0, 16384); }},
-        {"a save state whose XA part fills the largest ring", [&record, &xa] {
+        {"a save state whose XA part fills the largest ring",
+         [&record, &xa] {
              record->xa = *xa;
              record->xa.freq = 4700;
              record->xa.stereo = 1;
@@ -206,7 +207,8 @@ TEST_F(StreamQueueTest, NullAndEmptyChunksAreLoggedButPlayNothing)
     // Two CD-DA events announcing 0 bytes (time stamp, type 5, length 0); the
     // recorder leaves a null XA record out.
     std::ifstream in("spulog.spu", std::ios::binary);
-    const std::vector<unsigned char> log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<unsigned char> log((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
     const std::vector<unsigned char> event = {0, 0, 0, 0, 5, 0, 0, 0, 0};
     ASSERT_GE(log.size(), 2 * event.size());
     EXPECT_EQ(event, std::vector<unsigned char>(log.end() - 18, log.end() - 9));

@@ -16,7 +16,7 @@ struct ProbeBlock : VagBlock
 
 class VagBlockTest : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override
     {
         VagBlock::ConfigCacheVagDecode = 0;

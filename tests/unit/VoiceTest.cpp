@@ -12,7 +12,7 @@ namespace
 {
 class VoiceTest : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override
     {
         model::Spu m;

@@ -91,8 +91,10 @@ std::vector<uint8_t> AdpcmEncoder::encode(const std::vector<int16_t>& pcm, Endin
         uint8_t* block = out.data() + b * BytesPerBlock;
         block[0] = static_cast<uint8_t>(bestFilter << 4 | bestShift);
         int flags = 0;
-        if (ending == Ending::Loop && b == 0) flags |= 4;
-        if (b == blocks - 1) flags |= ending == Ending::Loop ? 3 : 1;
+        if (ending == Ending::Loop && b == 0)
+            flags |= 4;
+        if (b == blocks - 1)
+            flags |= ending == Ending::Loop ? 3 : 1;
         block[1] = static_cast<uint8_t>(flags);
         for (int n = 0; n < SamplesPerBlock; n += 2)
             block[2 + n / 2] = static_cast<uint8_t>((bestNibbles[n] & 0xF) | (bestNibbles[n + 1] & 0xF) << 4);
@@ -108,7 +110,8 @@ std::vector<int16_t> AdpcmEncoder::decode(const std::vector<uint8_t>& blocks)
     {
         const int shift = blocks[b] & 0xF;
         int filter = blocks[b] >> 4;
-        if (filter >= FilterCount) filter = 0;
+        if (filter >= FilterCount)
+            filter = 0;
         for (int n = 0; n < SamplesPerBlock; ++n)
         {
             const int byte = blocks[b + 2 + n / 2];
@@ -135,7 +138,8 @@ AdpcmEncoder::Stats AdpcmEncoder::measure(const std::vector<int16_t>& pcm, const
         signalPower += static_cast<double>(pcm[i]) * pcm[i];
         stats.maxError = std::max(stats.maxError, std::fabs(e));
     }
-    if (!pcm.empty()) stats.rmsError = std::sqrt(errorPower / pcm.size());
+    if (!pcm.empty())
+        stats.rmsError = std::sqrt(errorPower / pcm.size());
     stats.snrDb = errorPower > 0 ? 10 * std::log10(signalPower / errorPower) : INFINITY;
     return stats;
 }

@@ -11,7 +11,7 @@
 // is kept. A tool of the project, not part of the plugin.
 class AdpcmEncoder
 {
-  public:
+public:
     struct Stats
     {
         double maxError = 0; // largest |decoded - input| over all samples
@@ -38,7 +38,7 @@ class AdpcmEncoder
     static const int SamplesPerBlock = 28;
     static const int BytesPerBlock = 16;
 
-  private:
+private:
     // One decoded sample from nibble d (-8..7) and the two previous samples.
     static int decodeSample(int d, int shift, int filter, int history1, int history2);
     // Encodes one block with fixed shift and filter; returns the squared error and

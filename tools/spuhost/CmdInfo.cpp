@@ -13,7 +13,10 @@ bool isSharedLibrary(const std::string& path)
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
         return true; // let the loader report the error
-    const bool elf = std::fread(magic, 1, 4, file) == 4 && std::memcmp(magic, "\x7F" "ELF", 4) == 0;
+    const bool elf = std::fread(magic, 1, 4, file) == 4 && std::memcmp(magic,
+                                                                       "\x7F"
+                                                                       "ELF",
+                                                                       4) == 0;
     std::fclose(file);
     return elf;
 }

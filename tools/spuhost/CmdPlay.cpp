@@ -54,7 +54,8 @@ public:
         while (reported < target && !interrupted)
         {
             const uint64_t next = target - reported < ReportCycles ? target : reported + ReportCycles;
-            std::this_thread::sleep_until(begin + std::chrono::duration<double>(double(next) / CyclesPerSecond));
+            std::this_thread::sleep_until(begin +
+                                          std::chrono::duration<double>(double(next) / CyclesPerSecond));
             if (plugin.SPUasync != nullptr)
                 plugin.SPUasync(static_cast<unsigned long>(next - reported));
             reported = next;
@@ -91,7 +92,9 @@ std::string demoScriptPath()
 
 int usage()
 {
-    std::fprintf(stderr, "usage: spuhost play PLUGIN.so (--demo | --script SCRIPT) [--seconds N] [--device oss|sdl]\n");
+    std::fprintf(
+        stderr,
+        "usage: spuhost play PLUGIN.so (--demo | --script SCRIPT) [--seconds N] [--device oss|sdl]\n");
     return 2;
 }
 

@@ -23,7 +23,8 @@ bool exists(const std::string& path)
 // otherwise the one in the source tree this tool was built from.
 std::string demoScript()
 {
-    if (exists("demo/demo.script")) return "demo/demo.script";
+    if (exists("demo/demo.script"))
+        return "demo/demo.script";
     return std::string(SPUHOST_DEMO_DIR) + "/demo.script";
 }
 
@@ -55,10 +56,11 @@ int runRender(const std::vector<std::string>& args)
             // The 32-bit sizes of a WAV header would wrap past this.
             if (static_cast<uint64_t>(seconds) * FramesPerSecond > FrameWriter::MaxWavFrames)
             {
-                std::fprintf(stderr,
-                             "spuhost render: --seconds %ld is longer than a WAV file holds (%llu frames, %llu s)\n",
-                             seconds, static_cast<unsigned long long>(FrameWriter::MaxWavFrames),
-                             static_cast<unsigned long long>(FrameWriter::MaxWavFrames / FramesPerSecond));
+                std::fprintf(
+                    stderr,
+                    "spuhost render: --seconds %ld is longer than a WAV file holds (%llu frames, %llu s)\n",
+                    seconds, static_cast<unsigned long long>(FrameWriter::MaxWavFrames),
+                    static_cast<unsigned long long>(FrameWriter::MaxWavFrames / FramesPerSecond));
                 return 2;
             }
         }
@@ -92,14 +94,13 @@ int runRender(const std::vector<std::string>& args)
     }
     const unsigned long limit = seconds < 0 ? ~0ul : static_cast<unsigned long>(seconds) * FramesPerSecond;
     ScriptRunner runner(plugin, script);
-    runner.setFrameSink(
-        [&wav, &written, limit](const short* frames, size_t count)
-        {
-            const unsigned long take = std::min<unsigned long>(count, limit - written);
-            wav.write(frames, take);
-            written += take;
-        });
-    if (!runner.run()) return 1;
+    runner.setFrameSink([&wav, &written, limit](const short* frames, size_t count) {
+        const unsigned long take = std::min<unsigned long>(count, limit - written);
+        wav.write(frames, take);
+        written += take;
+    });
+    if (!runner.run())
+        return 1;
     std::vector<short> buffer(2 * 4096);
     while (seconds >= 0 && written < limit)
     {
@@ -110,7 +111,8 @@ int runRender(const std::vector<std::string>& args)
     }
     if (!wav.close())
     {
-        std::fprintf(stderr, "spuhost render: writing '%s' failed: %s\n", wavPath.c_str(), wav.error().c_str());
+        std::fprintf(stderr, "spuhost render: writing '%s' failed: %s\n", wavPath.c_str(),
+                     wav.error().c_str());
         return 1;
     }
     std::printf("%s: %.2f s of 44100 Hz stereo from %s\n", wavPath.c_str(), written / 44100.0,

@@ -106,8 +106,8 @@ bool LogFile::readHead()
     }
     if (fileSize < HeadSize)
     {
-        fail(fileSize, "truncated head: the file has " + hex(fileSize) + " bytes, a log at least " +
-                           hex(HeadSize));
+        fail(fileSize,
+             "truncated head: the file has " + hex(fileSize) + " bytes, a log at least " + hex(HeadSize));
         return false;
     }
     ram.resize(SoundRamSize);
@@ -173,8 +173,7 @@ LogFile::Result LogFile::next(Entry& entry)
                                       std::to_string(lastTime));
     if (entry.time > durationFrames)
         return fail(entry.offset, "time stamp " + std::to_string(entry.time) + " lies beyond the duration " +
-                                      std::to_string(durationFrames) +
-                                      " (was the recording never stopped?)");
+                                      std::to_string(durationFrames) + " (was the recording never stopped?)");
     lastTime = entry.time;
     entry.type = static_cast<Type>(type);
     entry.payload.clear();

@@ -50,8 +50,8 @@ public:
 
     struct Entry
     {
-        long offset = 0;     // of the entry header in the file
-        uint32_t time = 0;   // frames since the start of the recording
+        long offset = 0;   // of the entry header in the file
+        uint32_t time = 0; // frames since the start of the recording
         Type type = REGwrite;
         uint32_t address = 0;               // register entries
         uint16_t value = 0;                 // register writes

@@ -38,9 +38,10 @@ void ProgressLine::finish()
 
 void ProgressLine::show()
 {
-    const double percent = total != 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 100.0;
-    std::fprintf(out, "\r%s: %llu of %llu frames (%.1f%%)", label.c_str(), static_cast<unsigned long long>(done),
-                 static_cast<unsigned long long>(total), percent);
+    const double percent =
+        total != 0 ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 100.0;
+    std::fprintf(out, "\r%s: %llu of %llu frames (%.1f%%)", label.c_str(),
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), percent);
     std::fflush(out);
     shown = true;
     current = true;

@@ -18,17 +18,17 @@ Replay::~Replay() {}
 
 const char* Replay::missingExport(const Plugin& p, const LogFile::Summary& summary)
 {
-    return p.SPUinit == nullptr                                  ? "SPUinit"
-           : p.SPUshutdown == nullptr                            ? "SPUshutdown"
-           : p.SPUwriteRegister == nullptr                       ? "SPUwriteRegister"
-           : p.SPUreadRegister == nullptr                        ? "SPUreadRegister"
-           : p.SPUwriteDMAMem == nullptr                         ? "SPUwriteDMAMem"
-           : p.SPUreadDMAMem == nullptr                          ? "SPUreadDMAMem"
-           : p.SPUrender == nullptr                              ? "SPUrender"
-           : p.SPUfreeze == nullptr                              ? "SPUfreeze"
-           : summary.needsXA() && p.SPUplayADPCMchannel == nullptr ? "SPUplayADPCMchannel"
+    return p.SPUinit == nullptr                                     ? "SPUinit"
+           : p.SPUshutdown == nullptr                               ? "SPUshutdown"
+           : p.SPUwriteRegister == nullptr                          ? "SPUwriteRegister"
+           : p.SPUreadRegister == nullptr                           ? "SPUreadRegister"
+           : p.SPUwriteDMAMem == nullptr                            ? "SPUwriteDMAMem"
+           : p.SPUreadDMAMem == nullptr                             ? "SPUreadDMAMem"
+           : p.SPUrender == nullptr                                 ? "SPUrender"
+           : p.SPUfreeze == nullptr                                 ? "SPUfreeze"
+           : summary.needsXA() && p.SPUplayADPCMchannel == nullptr  ? "SPUplayADPCMchannel"
            : summary.needsCDDA() && p.SPUplayCDDAchannel == nullptr ? "SPUplayCDDAchannel"
-                                                                   : nullptr;
+                                                                    : nullptr;
 }
 
 void Replay::setOutputs(FrameWriter* wavFile, FrameWriter* rawFile)

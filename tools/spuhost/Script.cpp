@@ -74,7 +74,8 @@ ScriptRunner::ScriptRunner(Plugin& loaded, const std::string& path) : plugin(loa
         std::ifstream in(resolvePath(w[1]), std::ios::binary);
         if (!in)
             return fail("cannot read '" + resolvePath(w[1]) + "'");
-        std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)),
+                                         std::istreambuf_iterator<char>());
         std::vector<unsigned short> words(bytes.size() / 2);
         for (size_t i = 0; i < words.size(); ++i)
             words[i] = static_cast<unsigned short>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
@@ -129,7 +130,8 @@ bool ScriptRunner::parseNumber(const std::string& text, bool decimal, unsigned l
     if (digits.empty())
         return false;
     for (char c : digits)
-        if (!(decimal ? std::isdigit(static_cast<unsigned char>(c)) : std::isxdigit(static_cast<unsigned char>(c))))
+        if (!(decimal ? std::isdigit(static_cast<unsigned char>(c))
+                      : std::isxdigit(static_cast<unsigned char>(c))))
             return false;
     errno = 0;
     value = std::strtoull(digits.c_str(), nullptr, decimal ? 10 : 16);

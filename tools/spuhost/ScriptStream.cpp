@@ -60,7 +60,8 @@ bool playXa(ScriptRunner& runner, const ScriptRunner::Words& w)
     unsigned long long rate = 0, channels = 0;
     bool parsed = false;
     if (w.size() == 4)
-        parsed = ScriptRunner::parseNumber(w[2], true, rate) && ScriptRunner::parseNumber(w[3], true, channels);
+        parsed =
+            ScriptRunner::parseNumber(w[2], true, rate) && ScriptRunner::parseNumber(w[3], true, channels);
     else if (w.size() == 5 && w[2] == "--rate" && (w[4] == "--stereo" || w[4] == "--mono"))
     {
         parsed = ScriptRunner::parseNumber(w[3], true, rate);
@@ -90,7 +91,8 @@ bool playXa(ScriptRunner& runner, const ScriptRunner::Words& w)
         record.nsamples = static_cast<int32_t>(frames);
         std::memcpy(record.pcm, samples.data() + first * channels, frames * channels * sizeof(short));
         plugin.SPUplayADPCMchannel(&record);
-        if (!renderPlayingTime(runner, static_cast<unsigned long>(frames), static_cast<unsigned long>(rate), owed))
+        if (!renderPlayingTime(runner, static_cast<unsigned long>(frames), static_cast<unsigned long>(rate),
+                               owed))
             return false;
     }
     return true;

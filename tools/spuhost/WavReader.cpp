@@ -39,7 +39,8 @@ bool WavReader::parse(const unsigned char* data, size_t size, Pcm& pcm, std::str
                       const std::string& name)
 {
     pcm = Pcm();
-    if (data == nullptr || size < 12 || std::memcmp(data, "RIFF", 4) != 0 || std::memcmp(data + 8, "WAVE", 4) != 0)
+    if (data == nullptr || size < 12 || std::memcmp(data, "RIFF", 4) != 0 ||
+        std::memcmp(data + 8, "WAVE", 4) != 0)
     {
         error = name + " is not a RIFF/WAVE file";
         return false;
@@ -59,7 +60,8 @@ bool WavReader::parse(const unsigned char* data, size_t size, Pcm& pcm, std::str
         {
             if (length < PcmFormatSize)
             {
-                error = name + " has a format chunk of " + std::to_string(length) + " bytes, too short for PCM";
+                error =
+                    name + " has a format chunk of " + std::to_string(length) + " bytes, too short for PCM";
                 return false;
             }
             const uint16_t format = le16(data + body);

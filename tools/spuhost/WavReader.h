@@ -12,7 +12,7 @@
 // are, so a hostile size (up to 2^32 - 1) reads no further than the file's end.
 class WavReader
 {
-  public:
+public:
     struct Pcm
     {
         int channels = 0;

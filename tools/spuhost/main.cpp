@@ -33,8 +33,9 @@ namespace
 int usage()
 {
     std::vector<const SpuhostCommand*> commands = SpuhostCommand::all();
-    std::sort(commands.begin(), commands.end(),
-              [](const SpuhostCommand* a, const SpuhostCommand* b) { return std::strcmp(a->name, b->name) < 0; });
+    std::sort(commands.begin(), commands.end(), [](const SpuhostCommand* a, const SpuhostCommand* b) {
+        return std::strcmp(a->name, b->name) < 0;
+    });
     std::fprintf(stderr, "usage:\n");
     for (const SpuhostCommand* command : commands)
         std::fprintf(stderr, "  spuhost %s %s\n", command->name, command->usage);
