@@ -287,7 +287,10 @@ void SPU::setVoiceBits(int reg, unsigned short value, void (Voice::*set)(int))
 {
     const VoiceBits bits = voiceBitsOf(reg);
     for (int i = 0; i < bits.count; ++i)
-        (voices[bits.first + i].*set)((value >> i) & 1);
+    {
+        Voice& voice = voices[bits.first + i];
+        (voice.*set)((value >> i) & 1);
+    }
 }
 
 void SPU::writeVoiceRegister(int voice, int reg, unsigned short value)

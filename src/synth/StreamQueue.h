@@ -24,7 +24,7 @@ public:
     // yield of the processor.
     typedef void (*Pause)();
 
-    static const int StallLimitMs = 100;
+    static constexpr int StallLimitMs = 100;
 
     StreamQueue(StreamSound& stream, FrameCount renderedFrames, Pause pause);
 

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,10 +28,25 @@ int layerOf(const std::string& folder)
 // "synth/Voice" for src/synth/Voice.cpp and src/synth/Voice.h alike.
 typedef std::map<std::string, std::set<std::string>> Graph;
 
+// The file of a quoted #include line, or "" for any other line.
+std::string quotedInclude(const std::string& line)
+{
+    const size_t hash = line.find_first_not_of(" \t");
+    if (hash == std::string::npos || line[hash] != '#')
+        return "";
+    const size_t word = line.find_first_not_of(" \t", hash + 1);
+    if (word == std::string::npos || line.compare(word, 7, "include") != 0)
+        return "";
+    const size_t open = line.find_first_not_of(" \t", word + 7);
+    if (open == std::string::npos || line[open] != '"')
+        return "";
+    const size_t close = line.find('"', open + 1);
+    return close == std::string::npos ? "" : line.substr(open + 1, close - open - 1);
+}
+
 Graph readIncludes(const fs::path& src)
 {
     Graph graph;
-    const std::regex include("^\\s*#\\s*include\\s*\"([^\"]+)\"");
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(src))
     {
         const fs::path path = entry.path();
@@ -43,13 +57,12 @@ Graph readIncludes(const fs::path& src)
         std::ifstream in(path);
         for (std::string line; std::getline(in, line);)
         {
-            std::smatch match;
-            if (std::regex_search(line, match, include))
-            {
-                const std::string target = fs::path(match[1].str()).replace_extension().generic_string();
-                if (target != node)
-                    graph[node].insert(target);
-            }
+            const std::string included = quotedInclude(line);
+            if (included.empty())
+                continue;
+            const std::string target = fs::path(included).replace_extension().generic_string();
+            if (target != node)
+                graph[node].insert(target);
         }
     }
     return graph;
