@@ -9,6 +9,7 @@
 #include "spuhost/Command.h"
 #include "spuhost/DeviceChoice.h"
 #include "spuhost/Plugin.h"
+#include "spuhost/VoiceMask.h"
 #include "spuhost/Script.h"
 
 #include <chrono>
@@ -92,9 +93,9 @@ std::string demoScriptPath()
 
 int usage()
 {
-    std::fprintf(
-        stderr,
-        "usage: spuhost play PLUGIN.so (--demo | --script SCRIPT) [--seconds N] [--device oss|sdl]\n");
+    std::fprintf(stderr,
+                 "usage: spuhost play PLUGIN.so (--demo | --script SCRIPT) [--seconds N] [--device oss|sdl]\n"
+                 "       [--mute LIST] [--solo LIST]\n");
     return 2;
 }
 
@@ -103,6 +104,7 @@ int runPlay(const std::vector<std::string>& args)
     if (args.empty())
         return usage();
     std::string scriptPath;
+    VoiceMask mask;
     unsigned long long seconds = 0;
     int device = -1;
     for (size_t i = 1; i < args.size(); ++i)
@@ -128,6 +130,11 @@ int runPlay(const std::vector<std::string>& args)
                 return 2;
             }
         }
+        else if (const int taken = mask.takeOption(args, i, "play"))
+        {
+            if (taken < 0)
+                return 2;
+        }
         else
         {
             std::fprintf(stderr, "spuhost play: unexpected argument '%s'\n", args[i].c_str());
@@ -145,6 +152,7 @@ int runPlay(const std::vector<std::string>& args)
     Plugin plugin;
     if (!loadPlugin(plugin, args[0]))
         return 1;
+    mask.install(plugin);
 
     EmulatedClock clock(plugin, seconds * CyclesPerSecond);
     bool timeUp = false;
@@ -197,6 +205,8 @@ int runPlay(const std::vector<std::string>& args)
     return ok ? 0 : 1;
 }
 
-const SpuhostCommand command("play", "PLUGIN.so (--demo | --script SCRIPT) [--seconds N] [--device oss|sdl]",
-                             runPlay);
+const SpuhostCommand command(
+    "play",
+    "PLUGIN.so (--demo | --script SCRIPT) [--seconds N] [--device oss|sdl] [--mute LIST] [--solo LIST]",
+    runPlay);
 } // namespace

@@ -1,5 +1,6 @@
 #include "spuhost/Command.h"
 #include "spuhost/Plugin.h"
+#include "spuhost/VoiceMask.h"
 #include "spuhost/Script.h"
 #include "spuhost/FrameWriter.h"
 
@@ -35,6 +36,7 @@ std::string demoScript()
 int runRender(const std::vector<std::string>& args)
 {
     std::string script, wavPath;
+    VoiceMask mask;
     long seconds = -1;
     for (size_t i = 1; i < args.size(); ++i)
     {
@@ -64,6 +66,11 @@ int runRender(const std::vector<std::string>& args)
                 return 2;
             }
         }
+        else if (const int taken = mask.takeOption(args, i, "render"))
+        {
+            if (taken < 0)
+                return 2;
+        }
         else
         {
             std::fprintf(stderr, "spuhost render: unexpected argument '%s'\n", args[i].c_str());
@@ -72,14 +79,16 @@ int runRender(const std::vector<std::string>& args)
     }
     if (args.empty() || script.empty() || wavPath.empty())
     {
-        std::fprintf(
-            stderr, "usage: spuhost render PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]\n");
+        std::fprintf(stderr,
+                     "usage: spuhost render PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]\n"
+                     "       [--mute LIST] [--solo LIST]\n");
         return 2;
     }
 
     Plugin plugin;
     if (!loadPlugin(plugin, args[0]))
         return 1;
+    mask.install(plugin);
     if (plugin.SPUrender == nullptr)
     {
         std::fprintf(stderr, "spuhost render: %s has no SPUrender\n", args[0].c_str());
@@ -120,6 +129,8 @@ int runRender(const std::vector<std::string>& args)
     return 0;
 }
 
-const SpuhostCommand command("render", "PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]",
-                             runRender);
+const SpuhostCommand
+    command("render",
+            "PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N] [--mute LIST] [--solo LIST]",
+            runRender);
 } // namespace

@@ -10,6 +10,7 @@
 #include "spuhost/Plugin.h"
 #include "spuhost/ProgressLine.h"
 #include "spuhost/Replay.h"
+#include "spuhost/VoiceMask.h"
 
 #include <csignal>
 #include <cstdio>
@@ -51,13 +52,15 @@ private:
 int usage()
 {
     std::fprintf(stderr, "usage: spuhost replay PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw]"
-                         " (one or both)\n");
+                         " (one or both)\n"
+                         "       [--mute LIST] [--solo LIST]\n");
     return 2;
 }
 
 int runReplay(const std::vector<std::string>& args)
 {
     std::string wavPath, rawPath;
+    VoiceMask mask;
     bool ok = args.size() >= 4;
     for (size_t i = 2; ok && i < args.size(); ++i)
     {
@@ -65,6 +68,8 @@ int runReplay(const std::vector<std::string>& args)
             wavPath = args[++i];
         else if (args[i] == "--out" && i + 1 < args.size())
             rawPath = args[++i];
+        else if (const int taken = mask.takeOption(args, i, "replay"))
+            ok = taken > 0;
         else
             ok = false;
     }
@@ -98,6 +103,7 @@ int runReplay(const std::vector<std::string>& args)
     Plugin plugin;
     if (!loadPlugin(plugin, args[0]))
         return 1;
+    mask.install(plugin);
     if (const char* missing = Replay::missingExport(plugin, summary))
     {
         std::fprintf(stderr, "spuhost replay: the plugin has no %s\n", missing);
@@ -155,5 +161,7 @@ int runReplay(const std::vector<std::string>& args)
     return status;
 }
 
-const SpuhostCommand command("replay", "PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw]", runReplay);
+const SpuhostCommand
+    command("replay", "PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw] [--mute LIST] [--solo LIST]",
+            runReplay);
 } // namespace
