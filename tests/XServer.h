@@ -81,8 +81,11 @@ private:
             int devnull = open("/dev/null", O_WRONLY);
             dup2(devnull, 1);
             dup2(devnull, 2);
+            // -noreset: by default the server resets when its last client leaves
+            // (each xdotool command is one), and a client connecting during the
+            // reset (a dialog opening on a busy machine) is refused.
             execlp("Xvfb", "Xvfb", name.c_str(), "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);

@@ -11,7 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,6 +59,8 @@ std::vector<int16_t> samplesOf(const std::string& path)
         samples.push_back(static_cast<int16_t>(bytes[i] | (bytes[i + 1] << 8)));
     return samples;
 }
+
+const int StemTolerance = 24;
 
 bool allSilent(const std::vector<int16_t>& samples)
 {
@@ -116,6 +121,44 @@ TEST_F(SpuhostMuteTest, DemoTuneWithEveryVoiceMutedIsSilent)
     const std::vector<int16_t> samples = samplesOf(wav);
     EXPECT_GT(samples.size(), 44100u * 2 * 20);
     EXPECT_TRUE(allSilent(samples)) << "the reverb too hears nothing";
+}
+
+TEST_F(SpuhostMuteTest, StemsOfTheDemoTuneSumToItsMix)
+{
+    ASSERT_TRUE(dir.error().empty()) << dir.error();
+    const HostRun run = runHost(dir.path(), std::string("render '") + SPU_PLUGIN_PATH +
+                                                "' --demo --wav mix.wav --stems stems");
+    ASSERT_EQ(0, run.status) << run.err;
+    const std::vector<int16_t> mix = samplesOf(dir.file("mix.wav"));
+    std::vector<int> sum(mix.size(), 0);
+    int stems = 0;
+    for (int voice = 0; voice < 24; ++voice)
+    {
+        char name[32];
+        std::snprintf(name, sizeof(name), "stems/voice-%02d.wav", voice);
+        const std::vector<int16_t> stem = samplesOf(dir.file(name));
+        if (stem.empty())
+            continue;
+        ++stems;
+        ASSERT_EQ(mix.size(), stem.size()) << name;
+        EXPECT_FALSE(allSilent(stem)) << name << ": a silent source leaves no file";
+        for (size_t i = 0; i < stem.size(); ++i)
+            sum[i] += stem[i];
+    }
+    EXPECT_GE(stems, 4) << "the demo's instruments play on several voices";
+    EXPECT_TRUE(samplesOf(dir.file("stems/cd.wav")).empty()) << "the demo has no CD input";
+    int worst = 0;
+    for (size_t i = 0; i < mix.size(); ++i)
+        worst = std::max(worst, std::abs(sum[i] - mix[i]));
+    // Each stem is scaled by the main volume and run through the reverb on its own:
+    // the truncations of those fixed-point steps differ by an LSB or so a stem.
+    EXPECT_LE(worst, StemTolerance) << "over " << stems << " stems";
+    std::printf("stems: %d, largest difference from the mix: %d\n", stems, worst);
+
+    const HostRun solo =
+        runHost(dir.path(), std::string("render '") + SPU_PLUGIN_PATH + "' --demo --wav solo.wav --solo 0");
+    ASSERT_EQ(0, solo.status) << solo.err;
+    EXPECT_EQ(samplesOf(dir.file("stems/voice-00.wav")), samplesOf(dir.file("solo.wav")));
 }
 
 TEST(VoiceMaskTest, OnlyTheSilencedVolumesOfWritesAndSaveStatesBecomeZero)

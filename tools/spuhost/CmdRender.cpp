@@ -29,13 +29,96 @@ std::string demoScript()
     return std::string(SPUHOST_DEMO_DIR) + "/demo.script";
 }
 
+// Runs the script through the plugin with the mask's sources silenced and writes what
+// SPUrender renders into wavPath, cut or extended to `seconds` when that is not
+// negative. sounded tells whether any sample was not 0. Returns the exit status.
+int renderOnce(const std::string& pluginPath, const std::string& script, const VoiceMask& mask,
+               const std::string& wavPath, long seconds, bool& sounded)
+{
+    Plugin plugin;
+    if (!loadPlugin(plugin, pluginPath))
+        return 1;
+    mask.install(plugin);
+    if (plugin.SPUrender == nullptr)
+    {
+        std::fprintf(stderr, "spuhost render: %s has no SPUrender\n", pluginPath.c_str());
+        return 1;
+    }
+    FrameWriter wav;
+    unsigned long written = 0;
+    if (!wav.open(wavPath, FrameWriter::Wav))
+    {
+        std::fprintf(stderr, "spuhost render: cannot write '%s'\n", wavPath.c_str());
+        return 1;
+    }
+    sounded = false;
+    const auto write = [&wav, &written, &sounded](const short* frames, unsigned long count) {
+        wav.write(frames, count);
+        written += count;
+        for (unsigned long i = 0; i < 2 * count && !sounded; ++i)
+            sounded = frames[i] != 0;
+    };
+    const unsigned long limit = seconds < 0 ? ~0ul : static_cast<unsigned long>(seconds) * FramesPerSecond;
+    ScriptRunner runner(plugin, script);
+    runner.setFrameSink([&write, &written, limit](const short* frames, size_t count) {
+        write(frames, std::min<unsigned long>(count, limit - written));
+    });
+    if (!runner.run())
+        return 1;
+    std::vector<short> buffer(2 * 4096);
+    while (seconds >= 0 && written < limit)
+    {
+        const unsigned long chunk = std::min<unsigned long>(4096, limit - written);
+        plugin.SPUrender(buffer.data(), chunk * 4);
+        write(buffer.data(), chunk);
+    }
+    if (!wav.close())
+    {
+        std::fprintf(stderr, "spuhost render: writing '%s' failed: %s\n", wavPath.c_str(),
+                     wav.error().c_str());
+        return 1;
+    }
+    std::printf("%s: %.2f s of 44100 Hz stereo from %s\n", wavPath.c_str(), written / 44100.0,
+                script.c_str());
+    return 0;
+}
+
+// One WAV file in dir for each source that sounds at all ("voice-07.wav", "cd.wav"):
+// the whole script with only that source audible, its reverb share included. A
+// source that stays silent leaves no file.
+int renderStems(const std::string& pluginPath, const std::string& script, const std::string& dir,
+                long seconds)
+{
+    if (mkdir(dir.c_str(), 0777) != 0 && !exists(dir))
+    {
+        std::fprintf(stderr, "spuhost render: cannot make the folder '%s'\n", dir.c_str());
+        return 1;
+    }
+    for (int source = 0; source <= VoiceMask::Cd; ++source)
+    {
+        char name[32];
+        if (source == VoiceMask::Cd)
+            std::snprintf(name, sizeof(name), "cd.wav");
+        else
+            std::snprintf(name, sizeof(name), "voice-%02d.wav", source);
+        const std::string path = dir + "/" + name;
+        bool sounded = false;
+        const int status = renderOnce(pluginPath, script, VoiceMask::only(source), path, seconds, sounded);
+        if (status != 0)
+            return status;
+        if (!sounded)
+            std::remove(path.c_str());
+    }
+    return 0;
+}
+
 // spuhost render PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]:
 // runs the script through the plugin and writes what SPUrender renders as a WAV
 // file. With --seconds the file is cut to N seconds, or the voices are rendered on
 // (release tails) until N seconds are reached.
 int runRender(const std::vector<std::string>& args)
 {
-    std::string script, wavPath;
+    std::string script, wavPath, stemsDir;
     VoiceMask mask;
     long seconds = -1;
     for (size_t i = 1; i < args.size(); ++i)
@@ -46,6 +129,8 @@ int runRender(const std::vector<std::string>& args)
             script = args[++i];
         else if (args[i] == "--wav" && i + 1 < args.size())
             wavPath = args[++i];
+        else if (args[i] == "--stems" && i + 1 < args.size())
+            stemsDir = args[++i];
         else if (args[i] == "--seconds" && i + 1 < args.size())
         {
             char* end = nullptr;
@@ -77,60 +162,27 @@ int runRender(const std::vector<std::string>& args)
             return 2;
         }
     }
-    if (args.empty() || script.empty() || wavPath.empty())
+    if (args.empty() || script.empty() || (wavPath.empty() && stemsDir.empty()))
     {
-        std::fprintf(stderr,
-                     "usage: spuhost render PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N]\n"
-                     "       [--mute LIST] [--solo LIST]\n");
+        std::fprintf(stderr, "usage: spuhost render PLUGIN.so (--demo | --script FILE) [--wav OUT.wav]"
+                             " [--stems DIR] [--seconds N]\n"
+                             "       [--mute LIST] [--solo LIST]\n");
         return 2;
     }
 
-    Plugin plugin;
-    if (!loadPlugin(plugin, args[0]))
-        return 1;
-    mask.install(plugin);
-    if (plugin.SPUrender == nullptr)
+    bool sounded = false;
+    if (!wavPath.empty())
     {
-        std::fprintf(stderr, "spuhost render: %s has no SPUrender\n", args[0].c_str());
-        return 1;
+        const int status = renderOnce(args[0], script, mask, wavPath, seconds, sounded);
+        if (status != 0 || stemsDir.empty())
+            return status;
     }
-    FrameWriter wav;
-    unsigned long written = 0;
-    if (!wav.open(wavPath, FrameWriter::Wav))
-    {
-        std::fprintf(stderr, "spuhost render: cannot write '%s'\n", wavPath.c_str());
-        return 1;
-    }
-    const unsigned long limit = seconds < 0 ? ~0ul : static_cast<unsigned long>(seconds) * FramesPerSecond;
-    ScriptRunner runner(plugin, script);
-    runner.setFrameSink([&wav, &written, limit](const short* frames, size_t count) {
-        const unsigned long take = std::min<unsigned long>(count, limit - written);
-        wav.write(frames, take);
-        written += take;
-    });
-    if (!runner.run())
-        return 1;
-    std::vector<short> buffer(2 * 4096);
-    while (seconds >= 0 && written < limit)
-    {
-        const unsigned long chunk = std::min<unsigned long>(4096, limit - written);
-        plugin.SPUrender(buffer.data(), chunk * 4);
-        wav.write(buffer.data(), chunk);
-        written += chunk;
-    }
-    if (!wav.close())
-    {
-        std::fprintf(stderr, "spuhost render: writing '%s' failed: %s\n", wavPath.c_str(),
-                     wav.error().c_str());
-        return 1;
-    }
-    std::printf("%s: %.2f s of 44100 Hz stereo from %s\n", wavPath.c_str(), written / 44100.0,
-                script.c_str());
-    return 0;
+    return renderStems(args[0], script, stemsDir, seconds);
 }
 
 const SpuhostCommand
     command("render",
-            "PLUGIN.so (--demo | --script FILE) --wav OUT.wav [--seconds N] [--mute LIST] [--solo LIST]",
+            "PLUGIN.so (--demo | --script FILE) [--wav OUT.wav] [--stems DIR] [--seconds N] [--mute LIST]"
+            " [--solo LIST]",
             runRender);
 } // namespace

@@ -72,6 +72,13 @@ int VoiceMask::takeOption(const std::vector<std::string>& args, size_t& i, const
     return 1;
 }
 
+VoiceMask VoiceMask::only(int source)
+{
+    VoiceMask mask;
+    mask.soloed.set(static_cast<size_t>(source));
+    return mask;
+}
+
 bool VoiceMask::silences(int source) const
 {
     const size_t at = static_cast<size_t>(source);

@@ -25,6 +25,9 @@ public:
     // any solo, so is every source not soloed.
     int takeOption(const std::vector<std::string>& args, size_t& i, const char* command);
 
+    // The mask of a stem: every source but this one silent.
+    static VoiceMask only(int source);
+
     bool silences(int source) const;
     bool silencesAny() const { return muted.any() || soloed.any(); }
 
