@@ -1,6 +1,6 @@
 // spuhost replay while it runs: Ctrl-C (SIGINT) stops a long replay between two
 // chunks with the output files whole, and the progress line shows on a terminal
-// and only there.
+// and only there (for replay's stems and render's files too).
 
 #include "HostFixture.h"
 #include "support/Bytes.h"
@@ -145,6 +145,48 @@ TEST_F(ReplayInterruptTest, ProgressShowsOnATerminal)
     EXPECT_EQ(last, run.output.substr(run.output.size() - last.size())) << run.output;
     EXPECT_EQ(1u, std::count(run.output.begin(), run.output.end(), '\n')) << run.output;
     EXPECT_EQ(readFileBytes(file("out.raw")).size(), 4u * duration);
+}
+
+// Stems: one line counting the frames of every source's replay; the silent
+// sources leave no file.
+TEST_F(ReplayInterruptTest, StemsShowOneProgressLineOverEverySource)
+{
+    const uint32_t duration = 44100;
+    std::vector<uint16_t> ram(0x800, 0); // the tone at byte 0x1000
+    const std::vector<uint16_t> tone = toneBlocks();
+    ram.insert(ram.end(), tone.begin(), tone.end());
+    std::vector<uint16_t> registers(256, 0);
+    registers[0] = registers[1] = 0x3FFF;      // voice 0's volumes
+    registers[2] = 0x1000;                     // its pitch
+    registers[3] = 0x1000 / 8;                 // its sample
+    registers[4] = 0x00FF;                     // attack at once, full sustain
+    registers[(0x1D80 - 0x1C00) / 2] = 0x3FFF; // main volume
+    registers[(0x1D82 - 0x1C00) / 2] = 0x3FFF;
+    registers[(0x1DAA - 0x1C00) / 2] = 0xC000; // on, unmuted
+    LogBuilder(duration, ram, registers).regWrite(100, 0x1F801D88, 0x0001).save(file("spulog.spu"));
+    const TerminalRun run = runOnTerminal(dir, {"replay", SPU_PLUGIN_PATH, "spulog.spu", "--stems", "stems"});
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.output;
+    const std::string last = "\rspuhost replay --stems: 1102500 of 1102500 frames (100.0%)\r\n";
+    ASSERT_GE(run.output.size(), last.size()) << run.output;
+    EXPECT_EQ(last, run.output.substr(run.output.size() - last.size())) << run.output;
+    EXPECT_EQ(1u, std::count(run.output.begin(), run.output.end(), '\n')) << run.output;
+    EXPECT_EQ(44 + 4u * duration, readFileBytes(file("stems/voice-00.wav")).size());
+    EXPECT_TRUE(readFileBytes(file("stems/voice-01.wav")).empty()) << "silent: no file";
+    EXPECT_TRUE(readFileBytes(file("stems/cd.wav")).empty());
+}
+
+// render shows the frames written of each file, a line each.
+TEST_F(ReplayInterruptTest, RenderShowsProgressOnATerminal)
+{
+    writeFileText(file("tone.script"), "init\nrender 50000\nrender 30000\n");
+    const TerminalRun run =
+        runOnTerminal(dir, {"render", SPU_PLUGIN_PATH, "--script", "tone.script", "--wav", "out.wav"});
+    ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.output;
+    EXPECT_EQ(0u, run.output.find("\rspuhost render: out.wav: 4096 of 80000 frames (5.1%)")) << run.output;
+    EXPECT_NE(std::string::npos,
+              run.output.find("\rspuhost render: out.wav: 80000 of 80000 frames (100.0%)\r\n"))
+        << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("out.wav: 1.81 s of 44100 Hz stereo")) << run.output;
 }
 
 TEST_F(ReplayInterruptTest, NoProgressWhenStandardErrorIsAFile)

@@ -1,18 +1,29 @@
 #include "spuhost/Command.h"
-#include "spuhost/Plugin.h"
-#include "spuhost/VoiceMask.h"
-#include "spuhost/Script.h"
 #include "spuhost/FrameWriter.h"
+#include "spuhost/Plugin.h"
+#include "spuhost/ProgressLine.h"
+#include "spuhost/Script.h"
+#include "spuhost/Stems.h"
+#include "spuhost/TrafficSource.h"
+#include "spuhost/VoiceMask.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
 const unsigned long FramesPerSecond = 44100;
+
+// What a render wrote: its frames, and whether any sample was not 0.
+struct Rendered
+{
+    unsigned long frames = 0;
+    bool sounded = false;
+};
 
 bool exists(const std::string& path)
 {
@@ -31,9 +42,10 @@ std::string demoScript()
 
 // Runs the script through the plugin with the mask's sources silenced and writes what
 // SPUrender renders into wavPath, cut or extended to `seconds` when that is not
-// negative. sounded tells whether any sample was not 0. Returns the exit status.
+// negative. On a terminal the frames written of `frames` are shown as they go.
+// Returns the exit status.
 int renderOnce(const std::string& pluginPath, const std::string& script, const VoiceMask& mask,
-               const std::string& wavPath, long seconds, bool& sounded)
+               const std::string& wavPath, long seconds, unsigned long frames, Rendered& rendered)
 {
     Plugin plugin;
     if (!loadPlugin(plugin, pluginPath))
@@ -45,26 +57,33 @@ int renderOnce(const std::string& pluginPath, const std::string& script, const V
         return 1;
     }
     FrameWriter wav;
-    unsigned long written = 0;
+    unsigned long& written = rendered.frames;
+    bool& sounded = rendered.sounded;
     if (!wav.open(wavPath, FrameWriter::Wav))
     {
         std::fprintf(stderr, "spuhost render: cannot write '%s'\n", wavPath.c_str());
         return 1;
     }
-    sounded = false;
-    const auto write = [&wav, &written, &sounded](const short* frames, unsigned long count) {
-        wav.write(frames, count);
+    rendered = Rendered();
+    ProgressLine progress(stderr, "spuhost render: " + wavPath);
+    const bool terminal = isatty(STDERR_FILENO) != 0;
+    const auto write = [&](const short* samples, unsigned long count) {
+        wav.write(samples, count);
         written += count;
-        for (unsigned long i = 0; i < 2 * count && !sounded; ++i)
-            sounded = frames[i] != 0;
+        sounded = sounded || Stems::sounds(samples, count);
+        if (terminal)
+            progress.update(written, frames);
     };
     const unsigned long limit = seconds < 0 ? ~0ul : static_cast<unsigned long>(seconds) * FramesPerSecond;
     ScriptRunner runner(plugin, script);
-    runner.setFrameSink([&write, &written, limit](const short* frames, size_t count) {
-        write(frames, std::min<unsigned long>(count, limit - written));
+    runner.setFrameSink([&write, &written, limit](const short* block, size_t count) {
+        write(block, std::min<unsigned long>(count, limit - written));
     });
     if (!runner.run())
+    {
+        progress.finish();
         return 1;
+    }
     std::vector<short> buffer(2 * 4096);
     while (seconds >= 0 && written < limit)
     {
@@ -72,41 +91,64 @@ int renderOnce(const std::string& pluginPath, const std::string& script, const V
         plugin.SPUrender(buffer.data(), chunk * 4);
         write(buffer.data(), chunk);
     }
+    progress.finish();
     if (!wav.close())
     {
         std::fprintf(stderr, "spuhost render: writing '%s' failed: %s\n", wavPath.c_str(),
                      wav.error().c_str());
         return 1;
     }
-    std::printf("%s: %.2f s of 44100 Hz stereo from %s\n", wavPath.c_str(), written / 44100.0,
-                script.c_str());
     return 0;
 }
 
-// One WAV file in dir for each source that sounds at all ("voice-07.wav", "cd.wav"):
-// the whole script with only that source audible, its reverb share included. A
-// source that stays silent leaves no file.
-int renderStems(const std::string& pluginPath, const std::string& script, const std::string& dir,
-                long seconds)
+void announce(const std::string& wavPath, const Rendered& rendered, const std::string& script)
 {
-    if (mkdir(dir.c_str(), 0777) != 0 && !exists(dir))
-    {
-        std::fprintf(stderr, "spuhost render: cannot make the folder '%s'\n", dir.c_str());
+    std::printf("%s: %.2f s of 44100 Hz stereo from %s\n", wavPath.c_str(), rendered.frames / 44100.0,
+                script.c_str());
+}
+
+// The frames one render of the script writes: the script's own, or `seconds` of
+// them. False when the script does not run (its fault then on standard error): it is
+// read once without a plugin first, so that a broken script writes no file.
+bool framesToRender(const std::string& script, long seconds, unsigned long& frames)
+{
+    VoiceTraffic traffic;
+    if (!readScriptTraffic(script, traffic))
+        return false;
+    frames = seconds >= 0 ? static_cast<unsigned long>(seconds) * FramesPerSecond : traffic.duration();
+    return true;
+}
+
+// The mix, when wavPath is given, then a stem a source into stemsDir, when that is:
+// see Stems.
+int renderAll(const std::string& pluginPath, const std::string& script, const VoiceMask& mask,
+              const std::string& wavPath, const std::string& stemsDir, long seconds)
+{
+    unsigned long frames = 0;
+    if (!framesToRender(script, seconds, frames))
         return 1;
-    }
-    for (int source = 0; source <= VoiceMask::Cd; ++source)
+    Rendered rendered;
+    if (!wavPath.empty())
     {
-        char name[32];
-        if (source == VoiceMask::Cd)
-            std::snprintf(name, sizeof(name), "cd.wav");
-        else
-            std::snprintf(name, sizeof(name), "voice-%02d.wav", source);
-        const std::string path = dir + "/" + name;
-        bool sounded = false;
-        const int status = renderOnce(pluginPath, script, VoiceMask::only(source), path, seconds, sounded);
+        const int status = renderOnce(pluginPath, script, mask, wavPath, seconds, frames, rendered);
         if (status != 0)
             return status;
-        if (!sounded)
+        announce(wavPath, rendered, script);
+        if (stemsDir.empty())
+            return 0;
+    }
+    if (!Stems::makeFolder(stemsDir, "render"))
+        return 1;
+    for (int source = 0; source <= VoiceMask::Cd; ++source)
+    {
+        const std::string path = stemsDir + "/" + Stems::fileName(source);
+        const int status =
+            renderOnce(pluginPath, script, VoiceMask::only(source), path, seconds, frames, rendered);
+        if (status != 0)
+            return status;
+        if (rendered.sounded)
+            announce(path, rendered, script);
+        else
             std::remove(path.c_str());
     }
     return 0;
@@ -170,14 +212,7 @@ int runRender(const std::vector<std::string>& args)
         return 2;
     }
 
-    bool sounded = false;
-    if (!wavPath.empty())
-    {
-        const int status = renderOnce(args[0], script, mask, wavPath, seconds, sounded);
-        if (status != 0 || stemsDir.empty())
-            return status;
-    }
-    return renderStems(args[0], script, stemsDir, seconds);
+    return renderAll(args[0], script, mask, wavPath, stemsDir, seconds);
 }
 
 const SpuhostCommand

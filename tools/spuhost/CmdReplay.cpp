@@ -1,5 +1,6 @@
 // spuhost replay: plays an event log ("spulog.spu") back through a plugin (see
-// Replay) into a WAV file, a raw file or both. The whole log is checked before
+// Replay) into a WAV file, a raw file or both, and with --stems into one WAV file
+// a source that sounds (see Stems). The whole log is checked before
 // anything is written. On a terminal the frames done are shown as they go; Ctrl-C
 // stops between two chunks, with the output files closed and valid for what was
 // rendered.
@@ -10,6 +11,7 @@
 #include "spuhost/Plugin.h"
 #include "spuhost/ProgressLine.h"
 #include "spuhost/Replay.h"
+#include "spuhost/Stems.h"
 #include "spuhost/VoiceMask.h"
 
 #include <csignal>
@@ -52,14 +54,137 @@ private:
 int usage()
 {
     std::fprintf(stderr, "usage: spuhost replay PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw]"
-                         " (one or both)\n"
+                         " [--stems DIR] (one or more)\n"
                          "       [--mute LIST] [--solo LIST]\n");
     return 2;
 }
 
+// One playing of the log through a freshly loaded plugin, with the mask's sources
+// silenced, into the writers given. sounded tells whether a sample was not 0.
+// Returns the exit status; an interrupted run says how far it came.
+int replayOnce(const std::string& pluginPath, const std::string& logPath, LogFile& log,
+               const LogFile::Summary& summary, const VoiceMask& mask, FrameWriter* wav, FrameWriter* raw,
+               const Replay::Progress& progress, bool& sounded)
+{
+    Plugin plugin;
+    if (!loadPlugin(plugin, pluginPath))
+        return 1;
+    mask.install(plugin);
+    if (const char* missing = Replay::missingExport(plugin, summary))
+    {
+        std::fprintf(stderr, "spuhost replay: the plugin has no %s\n", missing);
+        return 1;
+    }
+    if (!log.rewind())
+    {
+        std::fprintf(stderr, "spuhost replay: %s\n", log.error().c_str());
+        return 1;
+    }
+
+    Replay replay(plugin, log);
+    replay.setOutputs(wav, raw);
+    replay.setProgress(progress);
+    sounded = false;
+    replay.setFrameSink([&sounded](const short* frames, unsigned long count) {
+        sounded = sounded || Stems::sounds(frames, count);
+    });
+    Replay::Result result;
+    {
+        InterruptGuard guard;
+        replay.setStopFlag(&interruptRequested);
+        result = replay.run();
+    }
+    if (result == Replay::BadEntry)
+    {
+        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), replay.error().c_str());
+        return 1;
+    }
+    if (result == Replay::Interrupted)
+    {
+        std::fprintf(stderr, "spuhost replay: interrupted after %lu of %lu frames; the output holds them\n",
+                     static_cast<unsigned long>(replay.framesRendered()),
+                     static_cast<unsigned long>(log.duration()));
+        return InterruptedStatus;
+    }
+    return 0;
+}
+
+// Closes a writer that was opened; a failure keeps the first status that is not 0.
+void closeOutput(FrameWriter& writer, const std::string& path, int& status)
+{
+    if (path.empty() || writer.close())
+        return;
+    std::fprintf(stderr, "spuhost: error writing '%s': %s\n", path.c_str(), writer.error().c_str());
+    status = status != 0 ? status : 1;
+}
+
+bool openOutput(FrameWriter& writer, const std::string& path, FrameWriter::Format format)
+{
+    if (path.empty() || writer.open(path, format))
+        return true;
+    std::fprintf(stderr, "spuhost: cannot write '%s'\n", path.c_str());
+    return false;
+}
+
+// The log once with every source the mask leaves, into the WAV and raw files asked for.
+int replayMix(const std::string& pluginPath, const std::string& logPath, LogFile& log,
+              const LogFile::Summary& summary, const VoiceMask& mask, const std::string& wavPath,
+              const std::string& rawPath)
+{
+    FrameWriter wav, raw;
+    if (!openOutput(wav, wavPath, FrameWriter::Wav) || !openOutput(raw, rawPath, FrameWriter::Raw))
+        return 1;
+    ProgressLine progress(stderr, "spuhost replay");
+    Replay::Progress report;
+    if (isatty(STDERR_FILENO))
+        report = [&progress](uint32_t done, uint32_t total) { progress.update(done, total); };
+    bool sounded = false;
+    int status = replayOnce(pluginPath, logPath, log, summary, mask, wavPath.empty() ? nullptr : &wav,
+                            rawPath.empty() ? nullptr : &raw, report, sounded);
+    progress.finish();
+    closeOutput(wav, wavPath, status);
+    closeOutput(raw, rawPath, status);
+    return status;
+}
+
+// The log once a source, each time with only that source audible; see Stems.
+int replayStems(const std::string& pluginPath, const std::string& logPath, LogFile& log,
+                const LogFile::Summary& summary, const std::string& dir)
+{
+    if (!Stems::makeFolder(dir, "replay"))
+        return 1;
+    ProgressLine progress(stderr, "spuhost replay --stems");
+    const uint64_t total = uint64_t(VoiceMask::Cd + 1) * log.duration();
+    for (int source = 0; source <= VoiceMask::Cd; ++source)
+    {
+        const std::string path = dir + "/" + Stems::fileName(source);
+        FrameWriter wav;
+        if (!openOutput(wav, path, FrameWriter::Wav))
+            return 1;
+        Replay::Progress report;
+        if (isatty(STDERR_FILENO))
+            report = [&progress, source, total, &log](uint32_t done, uint32_t) {
+                progress.update(uint64_t(source) * log.duration() + done, total);
+            };
+        bool sounded = false;
+        int status = replayOnce(pluginPath, logPath, log, summary, VoiceMask::only(source), &wav, nullptr,
+                                report, sounded);
+        closeOutput(wav, path, status);
+        if (status != 0)
+        {
+            progress.finish();
+            return status;
+        }
+        if (!sounded)
+            std::remove(path.c_str());
+    }
+    progress.finish();
+    return 0;
+}
+
 int runReplay(const std::vector<std::string>& args)
 {
-    std::string wavPath, rawPath;
+    std::string wavPath, rawPath, stemsDir;
     VoiceMask mask;
     bool ok = args.size() >= 4;
     for (size_t i = 2; ok && i < args.size(); ++i)
@@ -68,12 +193,14 @@ int runReplay(const std::vector<std::string>& args)
             wavPath = args[++i];
         else if (args[i] == "--out" && i + 1 < args.size())
             rawPath = args[++i];
+        else if (args[i] == "--stems" && i + 1 < args.size())
+            stemsDir = args[++i];
         else if (const int taken = mask.takeOption(args, i, "replay"))
             ok = taken > 0;
         else
             ok = false;
     }
-    if (!ok || (wavPath.empty() && rawPath.empty()))
+    if (!ok || (wavPath.empty() && rawPath.empty() && stemsDir.empty()))
         return usage();
     const std::string& logPath = args[1];
 
@@ -84,7 +211,7 @@ int runReplay(const std::vector<std::string>& args)
         return 1;
     }
     // The 32-bit sizes of a WAV header would wrap: refused before anything is rendered.
-    if (!wavPath.empty() && log.duration() > FrameWriter::MaxWavFrames)
+    if ((!wavPath.empty() || !stemsDir.empty()) && log.duration() > FrameWriter::MaxWavFrames)
     {
         std::fprintf(stderr,
                      "spuhost replay: %s: %lu frames do not fit a WAV file, which holds at most %llu frames"
@@ -100,68 +227,17 @@ int runReplay(const std::vector<std::string>& args)
         return 1;
     }
 
-    Plugin plugin;
-    if (!loadPlugin(plugin, args[0]))
-        return 1;
-    mask.install(plugin);
-    if (const char* missing = Replay::missingExport(plugin, summary))
+    if (!wavPath.empty() || !rawPath.empty())
     {
-        std::fprintf(stderr, "spuhost replay: the plugin has no %s\n", missing);
-        return 1;
+        const int status = replayMix(args[0], logPath, log, summary, mask, wavPath, rawPath);
+        if (status != 0 || stemsDir.empty())
+            return status;
     }
-
-    FrameWriter wav, raw;
-    if (!wavPath.empty() && !wav.open(wavPath, FrameWriter::Wav))
-    {
-        std::fprintf(stderr, "spuhost: cannot write '%s'\n", wavPath.c_str());
-        return 1;
-    }
-    if (!rawPath.empty() && !raw.open(rawPath, FrameWriter::Raw))
-    {
-        std::fprintf(stderr, "spuhost: cannot write '%s'\n", rawPath.c_str());
-        return 1;
-    }
-
-    Replay replay(plugin, log);
-    replay.setOutputs(wavPath.empty() ? nullptr : &wav, rawPath.empty() ? nullptr : &raw);
-    ProgressLine progress(stderr, "spuhost replay");
-    if (isatty(STDERR_FILENO))
-        replay.setProgress([&progress](uint32_t done, uint32_t total) { progress.update(done, total); });
-    Replay::Result result;
-    {
-        InterruptGuard guard;
-        replay.setStopFlag(&interruptRequested);
-        result = replay.run();
-    }
-    progress.finish();
-
-    int status = 0;
-    if (result == Replay::BadEntry)
-    {
-        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), replay.error().c_str());
-        status = 1;
-    }
-    else if (result == Replay::Interrupted)
-    {
-        std::fprintf(stderr, "spuhost replay: interrupted after %lu of %lu frames; the output holds them\n",
-                     static_cast<unsigned long>(replay.framesRendered()),
-                     static_cast<unsigned long>(log.duration()));
-        status = InterruptedStatus;
-    }
-    if (!wavPath.empty() && !wav.close())
-    {
-        std::fprintf(stderr, "spuhost: error writing '%s': %s\n", wavPath.c_str(), wav.error().c_str());
-        status = status != 0 ? status : 1;
-    }
-    if (!rawPath.empty() && !raw.close())
-    {
-        std::fprintf(stderr, "spuhost: error writing '%s': %s\n", rawPath.c_str(), raw.error().c_str());
-        status = status != 0 ? status : 1;
-    }
-    return status;
+    return replayStems(args[0], logPath, log, summary, stemsDir);
 }
 
 const SpuhostCommand
-    command("replay", "PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw] [--mute LIST] [--solo LIST]",
+    command("replay",
+            "PLUGIN.so spulog.spu [--wav OUT.wav] [--out OUT.raw] [--stems DIR] [--mute LIST] [--solo LIST]",
             runReplay);
 } // namespace

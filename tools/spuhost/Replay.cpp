@@ -47,6 +47,11 @@ void Replay::setProgress(const Progress& report)
     progress = report;
 }
 
+void Replay::setFrameSink(const FrameSink& sink)
+{
+    frameSink = sink;
+}
+
 Replay::Result Replay::run()
 {
     now = 0;
@@ -99,6 +104,8 @@ Replay::Result Replay::renderUntil(uint32_t time)
         if ((wav != nullptr && !wav->write(frames.data(), count)) ||
             (raw != nullptr && !raw->write(frames.data(), count)))
             return OutputFailed;
+        if (frameSink)
+            frameSink(frames.data(), count);
         now += static_cast<uint32_t>(count);
         if (progress)
             progress(now, log.duration());

@@ -36,6 +36,8 @@ public:
 
     // Called after every rendered chunk with the frames done and the duration.
     typedef std::function<void(uint32_t done, uint32_t total)> Progress;
+    // Also given every rendered chunk (interleaved stereo, `count` frames).
+    typedef std::function<void(const short* frames, unsigned long count)> FrameSink;
 
     static constexpr unsigned long ChunkFrames = 4096;
 
@@ -50,6 +52,7 @@ public:
     // Checked between chunks and between entries; a set flag ends the run early.
     void setStopFlag(const volatile sig_atomic_t* flag);
     void setProgress(const Progress& progress);
+    void setFrameSink(const FrameSink& sink);
 
     // Needs every export missingExport() asks for.
     Result run();
@@ -74,6 +77,7 @@ private:
     FrameWriter* raw = nullptr;
     const volatile sig_atomic_t* stopFlag = nullptr;
     Progress progress;
+    FrameSink frameSink;
     uint32_t now = 0;
     std::vector<short> frames;
     std::vector<unsigned short> words; // DMA transfers

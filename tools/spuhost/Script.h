@@ -42,6 +42,10 @@ public:
 
     bool setOutput(const std::string& path);
     bool setReads(const std::string& path);
+    // A run that only reads the script's traffic, against a stand-in for a plugin:
+    // commands that read or write files of their own (save states) do nothing then.
+    void setTrafficOnly(bool only) { trafficOnly = only; }
+    bool isTrafficOnly() const { return trafficOnly; }
     // Also hands every rendered block of frames (interleaved stereo) to `sink`.
     void setFrameSink(std::function<void(const short*, size_t)> sink) { frameSink = sink; }
     bool run();
@@ -63,6 +67,7 @@ private:
     std::string scriptPath;
     std::string scriptDir;
     int lineNumber = 0;
+    bool trafficOnly = false;
     FILE* output = nullptr;
     FILE* reads = nullptr;
     std::map<std::string, Handler> commands;

@@ -126,17 +126,21 @@ bool freeze(ScriptRunner& runner, const ScriptRunner::Words& w)
     Plugin& plugin = runner.getPlugin();
     if (plugin.SPUfreeze == nullptr)
         return runner.fail("the plugin has no SPUfreeze");
+    const bool sizeQuery = w.size() == 2 && w[1] == "size";
+    if (!sizeQuery && (w.size() != 3 || (w[1] != "save" && w[1] != "load")))
+        return runner.fail("expected 'freeze save FILE', 'freeze load FILE' or 'freeze size'");
+    // A save state of a stand-in would overwrite the real one.
+    if (runner.isTrafficOnly())
+        return true;
     // Half a megabyte: on the heap, zeroed.
     const std::unique_ptr<SPUFreeze_t> record(new SPUFreeze_t());
     char* const bytes = reinterpret_cast<char*>(record.get());
-    if (w.size() == 2 && w[1] == "size")
+    if (sizeQuery)
     {
         plugin.SPUfreeze(FreezeSizeQuery, record.get());
         std::printf("freeze size %lu\n", static_cast<unsigned long>(record->size));
         return true;
     }
-    if (w.size() != 3 || (w[1] != "save" && w[1] != "load"))
-        return runner.fail("expected 'freeze save FILE', 'freeze load FILE' or 'freeze size'");
     const std::string path = runner.resolvePath(w[2]);
     if (w[1] == "save")
     {

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+// The folder of stems that `render --stems` and `replay --stems` write: a WAV file a
+// source that sounds ("voice-07.wav", "cd.wav"), each the whole run with only that
+// source audible. A source that stays silent leaves no file.
+namespace Stems
+{
+// The file name of a source's stem (a voice 0-23, or VoiceMask::Cd).
+std::string fileName(int source);
+// Makes the folder when it is not there; false, with the reason on standard error
+// after "spuhost COMMAND: ", when it cannot.
+bool makeFolder(const std::string& dir, const char* command);
+// Whether any of `count` stereo frames is not silence.
+bool sounds(const short* frames, unsigned long count);
+} // namespace Stems
