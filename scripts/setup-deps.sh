@@ -5,7 +5,7 @@
 # it names them. Safe to run again at any time.
 set -euo pipefail
 
-PACKAGES=(build-essential cmake libsdl1.2-dev libfltk1.3-dev)
+PACKAGES=(build-essential cmake libsdl1.2-dev libfltk1.3-dev libpng-dev)
 if [ "${1:-}" != plugin ]; then
     PACKAGES+=(
         pkg-config clang-format

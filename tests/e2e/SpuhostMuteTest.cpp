@@ -50,16 +50,6 @@ std::string modulationScript(const char* volume0, const char* keyOn = "0003")
     return script;
 }
 
-// The frames of a rendered WAV file (its 44-byte header skipped).
-std::vector<int16_t> samplesOf(const std::string& path)
-{
-    const std::vector<unsigned char> bytes = readFileBytes(path);
-    std::vector<int16_t> samples;
-    for (size_t i = 44; i + 1 < bytes.size(); i += 2)
-        samples.push_back(static_cast<int16_t>(bytes[i] | (bytes[i + 1] << 8)));
-    return samples;
-}
-
 const int StemTolerance = 24;
 
 bool allSilent(const std::vector<int16_t>& samples)
@@ -80,7 +70,7 @@ protected:
         const HostRun run = runHost(dir.path(), std::string("render '") + SPU_PLUGIN_PATH + "' --script " +
                                                     scriptName + " --wav '" + wav + "' " + extra);
         EXPECT_EQ(0, run.status) << run.err;
-        return samplesOf(dir.file(wav));
+        return wavSamples(dir.file(wav));
     }
 
     ScratchDir dir;
@@ -118,7 +108,7 @@ TEST_F(SpuhostMuteTest, DemoTuneWithEveryVoiceMutedIsSilent)
     const HostRun run = runHost(dir.path(), std::string("render '") + SPU_PLUGIN_PATH + "' --demo --wav '" +
                                                 wav + "' --mute 0-23,cd");
     ASSERT_EQ(0, run.status) << run.err;
-    const std::vector<int16_t> samples = samplesOf(wav);
+    const std::vector<int16_t> samples = wavSamples(wav);
     EXPECT_GT(samples.size(), 44100u * 2 * 20);
     EXPECT_TRUE(allSilent(samples)) << "the reverb too hears nothing";
 }
@@ -129,14 +119,14 @@ TEST_F(SpuhostMuteTest, StemsOfTheDemoTuneSumToItsMix)
     const HostRun run = runHost(dir.path(), std::string("render '") + SPU_PLUGIN_PATH +
                                                 "' --demo --wav mix.wav --stems stems");
     ASSERT_EQ(0, run.status) << run.err;
-    const std::vector<int16_t> mix = samplesOf(dir.file("mix.wav"));
+    const std::vector<int16_t> mix = wavSamples(dir.file("mix.wav"));
     std::vector<int> sum(mix.size(), 0);
     int stems = 0;
     for (int voice = 0; voice < 24; ++voice)
     {
         char name[32];
         std::snprintf(name, sizeof(name), "stems/voice-%02d.wav", voice);
-        const std::vector<int16_t> stem = samplesOf(dir.file(name));
+        const std::vector<int16_t> stem = wavSamples(dir.file(name));
         if (stem.empty())
             continue;
         ++stems;
@@ -146,7 +136,7 @@ TEST_F(SpuhostMuteTest, StemsOfTheDemoTuneSumToItsMix)
             sum[i] += stem[i];
     }
     EXPECT_GE(stems, 4) << "the demo's instruments play on several voices";
-    EXPECT_TRUE(samplesOf(dir.file("stems/cd.wav")).empty()) << "the demo has no CD input";
+    EXPECT_TRUE(wavSamples(dir.file("stems/cd.wav")).empty()) << "the demo has no CD input";
     int worst = 0;
     for (size_t i = 0; i < mix.size(); ++i)
         worst = std::max(worst, std::abs(sum[i] - mix[i]));
@@ -158,7 +148,7 @@ TEST_F(SpuhostMuteTest, StemsOfTheDemoTuneSumToItsMix)
     const HostRun solo =
         runHost(dir.path(), std::string("render '") + SPU_PLUGIN_PATH + "' --demo --wav solo.wav --solo 0");
     ASSERT_EQ(0, solo.status) << solo.err;
-    EXPECT_EQ(samplesOf(dir.file("stems/voice-00.wav")), samplesOf(dir.file("solo.wav")));
+    EXPECT_EQ(wavSamples(dir.file("stems/voice-00.wav")), wavSamples(dir.file("solo.wav")));
 }
 
 TEST(VoiceMaskTest, OnlyTheSilencedVolumesOfWritesAndSaveStatesBecomeZero)

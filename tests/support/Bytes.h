@@ -53,3 +53,14 @@ inline void writeFileText(const std::string& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
 }
+
+// The samples of a 16-bit WAV file as spuhost writes one (its 44-byte header
+// skipped); empty when there is no file.
+inline std::vector<int16_t> wavSamples(const std::string& path)
+{
+    const std::vector<unsigned char> bytes = readFileBytes(path);
+    std::vector<int16_t> samples;
+    for (size_t i = 44; i + 1 < bytes.size(); i += 2)
+        samples.push_back(static_cast<int16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    return samples;
+}
