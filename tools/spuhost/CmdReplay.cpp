@@ -60,30 +60,34 @@ int usage()
 }
 
 // One playing of the log through a freshly loaded plugin, with the mask's sources
-// silenced, into the writers given. sounded tells whether a sample was not 0.
-// Returns the exit status; an interrupted run says how far it came.
+// silenced, into the writers given. On a terminal the progress line counts its frames
+// after `before` of `total`; it is ended before any message. sounded tells whether a
+// sample was not 0. Returns the exit status; an interrupted run says how far it came.
 int replayOnce(const std::string& pluginPath, const std::string& logPath, LogFile& log,
                const LogFile::Summary& summary, const VoiceMask& mask, FrameWriter* wav, FrameWriter* raw,
-               const Replay::Progress& progress, bool& sounded)
+               ProgressLine& progress, uint64_t before, uint64_t total, bool& sounded)
 {
     Plugin plugin;
-    if (!loadPlugin(plugin, pluginPath))
+    const bool loaded = plugin.load(pluginPath);
+    const char* missing = loaded ? Replay::missingExport(plugin, summary) : nullptr;
+    if (!loaded || missing != nullptr || !log.rewind())
+    {
+        progress.finish();
+        if (!loaded)
+            std::fprintf(stderr, "spuhost: %s: %s\n", pluginPath.c_str(), plugin.error().c_str());
+        else if (missing != nullptr)
+            std::fprintf(stderr, "spuhost replay: the plugin has no %s\n", missing);
+        else
+            std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), log.error().c_str());
         return 1;
+    }
     mask.install(plugin);
-    if (const char* missing = Replay::missingExport(plugin, summary))
-    {
-        std::fprintf(stderr, "spuhost replay: the plugin has no %s\n", missing);
-        return 1;
-    }
-    if (!log.rewind())
-    {
-        std::fprintf(stderr, "spuhost replay: %s\n", log.error().c_str());
-        return 1;
-    }
 
     Replay replay(plugin, log);
     replay.setOutputs(wav, raw);
-    replay.setProgress(progress);
+    if (isatty(STDERR_FILENO))
+        replay.setProgress(
+            [&progress, before, total](uint32_t done, uint32_t) { progress.update(before + done, total); });
     sounded = false;
     replay.setFrameSink([&sounded](const short* frames, unsigned long count) {
         sounded = sounded || Stems::sounds(frames, count);
@@ -96,11 +100,13 @@ int replayOnce(const std::string& pluginPath, const std::string& logPath, LogFil
     }
     if (result == Replay::BadEntry)
     {
+        progress.finish();
         std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), replay.error().c_str());
         return 1;
     }
     if (result == Replay::Interrupted)
     {
+        progress.finish();
         std::fprintf(stderr, "spuhost replay: interrupted after %lu of %lu frames; the output holds them\n",
                      static_cast<unsigned long>(replay.framesRendered()),
                      static_cast<unsigned long>(log.duration()));
@@ -109,19 +115,23 @@ int replayOnce(const std::string& pluginPath, const std::string& logPath, LogFil
     return 0;
 }
 
-// Closes a writer that was opened; a failure keeps the first status that is not 0.
-void closeOutput(FrameWriter& writer, const std::string& path, int& status)
+// Closes a writer that was opened; a failure ends the progress line, says so and
+// keeps the first status that is not 0.
+void closeOutput(FrameWriter& writer, const std::string& path, ProgressLine& progress, int& status)
 {
     if (path.empty() || writer.close())
         return;
+    progress.finish();
     std::fprintf(stderr, "spuhost: error writing '%s': %s\n", path.c_str(), writer.error().c_str());
     status = status != 0 ? status : 1;
 }
 
-bool openOutput(FrameWriter& writer, const std::string& path, FrameWriter::Format format)
+bool openOutput(FrameWriter& writer, const std::string& path, FrameWriter::Format format,
+                ProgressLine& progress)
 {
     if (path.empty() || writer.open(path, format))
         return true;
+    progress.finish();
     std::fprintf(stderr, "spuhost: cannot write '%s'\n", path.c_str());
     return false;
 }
@@ -131,23 +141,22 @@ int replayMix(const std::string& pluginPath, const std::string& logPath, LogFile
               const LogFile::Summary& summary, const VoiceMask& mask, const std::string& wavPath,
               const std::string& rawPath)
 {
-    FrameWriter wav, raw;
-    if (!openOutput(wav, wavPath, FrameWriter::Wav) || !openOutput(raw, rawPath, FrameWriter::Raw))
-        return 1;
     ProgressLine progress(stderr, "spuhost replay");
-    Replay::Progress report;
-    if (isatty(STDERR_FILENO))
-        report = [&progress](uint32_t done, uint32_t total) { progress.update(done, total); };
+    FrameWriter wav, raw;
+    if (!openOutput(wav, wavPath, FrameWriter::Wav, progress) ||
+        !openOutput(raw, rawPath, FrameWriter::Raw, progress))
+        return 1;
     bool sounded = false;
     int status = replayOnce(pluginPath, logPath, log, summary, mask, wavPath.empty() ? nullptr : &wav,
-                            rawPath.empty() ? nullptr : &raw, report, sounded);
+                            rawPath.empty() ? nullptr : &raw, progress, 0, log.duration(), sounded);
     progress.finish();
-    closeOutput(wav, wavPath, status);
-    closeOutput(raw, rawPath, status);
+    closeOutput(wav, wavPath, progress, status);
+    closeOutput(raw, rawPath, progress, status);
     return status;
 }
 
-// The log once a source, each time with only that source audible; see Stems.
+// The log once a source, each time with only that source audible; see Stems. One
+// progress line counts the frames of them all.
 int replayStems(const std::string& pluginPath, const std::string& logPath, LogFile& log,
                 const LogFile::Summary& summary, const std::string& dir)
 {
@@ -159,22 +168,14 @@ int replayStems(const std::string& pluginPath, const std::string& logPath, LogFi
     {
         const std::string path = dir + "/" + Stems::fileName(source);
         FrameWriter wav;
-        if (!openOutput(wav, path, FrameWriter::Wav))
+        if (!openOutput(wav, path, FrameWriter::Wav, progress))
             return 1;
-        Replay::Progress report;
-        if (isatty(STDERR_FILENO))
-            report = [&progress, source, total, &log](uint32_t done, uint32_t) {
-                progress.update(uint64_t(source) * log.duration() + done, total);
-            };
         bool sounded = false;
         int status = replayOnce(pluginPath, logPath, log, summary, VoiceMask::only(source), &wav, nullptr,
-                                report, sounded);
-        closeOutput(wav, path, status);
+                                progress, uint64_t(source) * log.duration(), total, sounded);
+        closeOutput(wav, path, progress, status);
         if (status != 0)
-        {
-            progress.finish();
             return status;
-        }
         if (!sounded)
             std::remove(path.c_str());
     }
