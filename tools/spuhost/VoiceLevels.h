@@ -14,8 +14,8 @@ class Plugin;
 class VoiceLevels
 {
 public:
-    static const int Voices = 24;
-    static const unsigned long StepFrames = 32; // 0.7 ms: a hi-hat is longer
+    static constexpr int Voices = 24;
+    static constexpr unsigned long StepFrames = 32; // 0.7 ms: a hi-hat is longer
 
     VoiceLevels(uint32_t durationFrames, int columns);
 

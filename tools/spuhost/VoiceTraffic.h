@@ -17,9 +17,9 @@
 class VoiceTraffic
 {
 public:
-    static const int Voices = 24;
-    static const unsigned long RegisterBase = 0x1F801C00;
-    static const int RegisterCount = 256; // 16-bit registers from RegisterBase
+    static constexpr int Voices = 24;
+    static constexpr unsigned long RegisterBase = 0x1F801C00;
+    static constexpr int RegisterCount = 256; // 16-bit registers from RegisterBase
 
     struct Span
     {
