@@ -147,8 +147,8 @@ TEST_F(ReplayInterruptTest, ProgressShowsOnATerminal)
     EXPECT_EQ(readFileBytes(file("out.raw")).size(), 4u * duration);
 }
 
-// Stems: one line counting the frames of every source's replay; the silent
-// sources leave no file.
+// Stems: one line counting the frames of the replays of every source the log keys
+// on; a silent one leaves no file, one never keyed on is not replayed.
 TEST_F(ReplayInterruptTest, StemsShowOneProgressLineOverEverySource)
 {
     const uint32_t duration = 44100;
@@ -163,10 +163,12 @@ TEST_F(ReplayInterruptTest, StemsShowOneProgressLineOverEverySource)
     registers[(0x1D80 - 0x1C00) / 2] = 0x3FFF; // main volume
     registers[(0x1D82 - 0x1C00) / 2] = 0x3FFF;
     registers[(0x1DAA - 0x1C00) / 2] = 0xC000; // on, unmuted
-    LogBuilder(duration, ram, registers).regWrite(100, 0x1F801D88, 0x0001).save(file("spulog.spu"));
+    registers[10] = 0x1000;                    // voice 1 plays the tone at volume 0
+    registers[11] = 0x1000 / 8;
+    LogBuilder(duration, ram, registers).regWrite(100, 0x1F801D88, 0x0003).save(file("spulog.spu"));
     const TerminalRun run = runOnTerminal(dir, {"replay", SPU_PLUGIN_PATH, "spulog.spu", "--stems", "stems"});
     ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.output;
-    const std::string last = "\rspuhost replay --stems: 1102500 of 1102500 frames (100.0%)\r\n";
+    const std::string last = "\rspuhost replay --stems: 88200 of 88200 frames (100.0%)\r\n";
     ASSERT_GE(run.output.size(), last.size()) << run.output;
     EXPECT_EQ(last, run.output.substr(run.output.size() - last.size())) << run.output;
     EXPECT_EQ(1u, std::count(run.output.begin(), run.output.end(), '\n')) << run.output;

@@ -107,26 +107,18 @@ void announce(const std::string& wavPath, const Rendered& rendered, const std::s
                 script.c_str());
 }
 
-// The frames one render of the script writes: the script's own, or `seconds` of
-// them. False when the script does not run (its fault then on standard error): it is
-// read once without a plugin first, so that a broken script writes no file.
-bool framesToRender(const std::string& script, long seconds, unsigned long& frames)
-{
-    VoiceTraffic traffic;
-    if (!readScriptTraffic(script, traffic))
-        return false;
-    frames = seconds >= 0 ? static_cast<unsigned long>(seconds) * FramesPerSecond : traffic.duration();
-    return true;
-}
-
 // The mix, when wavPath is given, then a stem a source into stemsDir, when that is:
 // see Stems.
 int renderAll(const std::string& pluginPath, const std::string& script, const VoiceMask& mask,
               const std::string& wavPath, const std::string& stemsDir, long seconds)
 {
-    unsigned long frames = 0;
-    if (!framesToRender(script, seconds, frames))
+    // The script is read once without a plugin first: a broken one writes no file, and
+    // its traffic tells the frames to render and the sources that can sound.
+    VoiceTraffic traffic;
+    if (!readScriptTraffic(script, traffic))
         return 1;
+    const unsigned long frames =
+        seconds >= 0 ? static_cast<unsigned long>(seconds) * FramesPerSecond : traffic.duration();
     Rendered rendered;
     if (!wavPath.empty())
     {
@@ -141,6 +133,8 @@ int renderAll(const std::string& pluginPath, const std::string& script, const Vo
         return 1;
     for (int source = 0; source <= VoiceMask::Cd; ++source)
     {
+        if (!Stems::canSound(traffic, source))
+            continue;
         const std::string path = stemsDir + "/" + Stems::fileName(source);
         const int status =
             renderOnce(pluginPath, script, VoiceMask::only(source), path, seconds, frames, rendered);

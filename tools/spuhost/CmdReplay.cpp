@@ -12,6 +12,8 @@
 #include "spuhost/ProgressLine.h"
 #include "spuhost/Replay.h"
 #include "spuhost/Stems.h"
+#include "spuhost/TrafficSource.h"
+#include "spuhost/VoiceTraffic.h"
 #include "spuhost/VoiceMask.h"
 
 #include <csignal>
@@ -155,24 +157,36 @@ int replayMix(const std::string& pluginPath, const std::string& logPath, LogFile
     return status;
 }
 
-// The log once a source, each time with only that source audible; see Stems. One
-// progress line counts the frames of them all.
+// The log once a source that can sound, each time with only that source audible; see
+// Stems. One progress line counts the frames of them all.
 int replayStems(const std::string& pluginPath, const std::string& logPath, LogFile& log,
                 const LogFile::Summary& summary, const std::string& dir)
 {
+    VoiceTraffic traffic;
+    std::string error;
+    if (!readLogTraffic(logPath, traffic, error))
+    {
+        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), error.c_str());
+        return 1;
+    }
     if (!Stems::makeFolder(dir, "replay"))
         return 1;
-    ProgressLine progress(stderr, "spuhost replay --stems");
-    const uint64_t total = uint64_t(VoiceMask::Cd + 1) * log.duration();
+    std::vector<int> sources;
     for (int source = 0; source <= VoiceMask::Cd; ++source)
+        if (Stems::canSound(traffic, source))
+            sources.push_back(source);
+    ProgressLine progress(stderr, "spuhost replay --stems");
+    const uint64_t total = sources.size() * uint64_t(log.duration());
+    for (size_t done = 0; done < sources.size(); ++done)
     {
+        const int source = sources[done];
         const std::string path = dir + "/" + Stems::fileName(source);
         FrameWriter wav;
         if (!openOutput(wav, path, FrameWriter::Wav, progress))
             return 1;
         bool sounded = false;
         int status = replayOnce(pluginPath, logPath, log, summary, VoiceMask::only(source), &wav, nullptr,
-                                progress, uint64_t(source) * log.duration(), total, sounded);
+                                progress, done * uint64_t(log.duration()), total, sounded);
         closeOutput(wav, path, progress, status);
         if (status != 0)
             return status;

@@ -1,6 +1,7 @@
 #include "spuhost/Stems.h"
 
 #include "spuhost/VoiceMask.h"
+#include "spuhost/VoiceTraffic.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -26,6 +27,11 @@ bool makeFolder(const std::string& dir, const char* command)
     std::fprintf(stderr, "spuhost %s: cannot make the folder '%s': %s\n", command, dir.c_str(),
                  std::strerror(errno));
     return false;
+}
+
+bool canSound(const VoiceTraffic& traffic, int source)
+{
+    return source == VoiceMask::Cd ? traffic.cdInputs() > 0 : traffic.voice(source).keyOns > 0;
 }
 
 bool sounds(const short* frames, unsigned long count)
