@@ -293,7 +293,7 @@ TEST(SpuhostVoicesTest, ReadingTheTrafficWritesNoSaveState)
     EXPECT_EQ(0x1234, le16(state, 16)) << "voice 0's left volume, the first register of the image";
 }
 
-TEST(SpuhostVoicesTest, ABrokenFileIsRefusedWithItsReason)
+TEST(SpuhostVoicesTest, ABrokenOrEmptyFileIsToldWhy)
 {
     ScratchDir dir;
     ASSERT_TRUE(dir.error().empty()) << dir.error();
@@ -309,6 +309,13 @@ TEST(SpuhostVoicesTest, ABrokenFileIsRefusedWithItsReason)
     run = runHost(dir.path(), "voices bad.spu");
     EXPECT_EQ(1, run.status);
     EXPECT_NE(std::string::npos, run.err.find("bad.spu:")) << run.err;
+
+    // A whole log recorded without its register writes: nothing to tell, and why.
+    LogBuilder(4410).dmaWrite(10, {1, 2, 3}).save(dir.file("dma-only.spu"));
+    run = runHost(dir.path(), "voices dma-only.spu");
+    EXPECT_EQ(0, run.status) << run.err;
+    EXPECT_NE(std::string::npos, run.out.find("0 of 24 voices keyed on")) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("no register writes")) << run.out;
 
     run = runHost(dir.path(), "voices missing.script");
     EXPECT_EQ(1, run.status);

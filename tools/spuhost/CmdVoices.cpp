@@ -61,13 +61,17 @@ std::string addresses(const VoiceTraffic::Voice& voice)
     return text;
 }
 
-void printTable(const std::string& path, const VoiceTraffic& traffic)
+void printTable(const std::string& path, const VoiceTraffic& traffic, bool isLog)
 {
     int used = 0;
     for (int v = 0; v < VoiceTraffic::Voices; ++v)
         used += traffic.voice(v).keyOns > 0;
     std::printf("%s: %.3f s, %d of %d voices keyed on\n", path.c_str(),
                 VoiceTraffic::seconds(traffic.duration()), used, VoiceTraffic::Voices);
+    // The recording window's event options may have left them out.
+    if (isLog && traffic.writes() == 0)
+        std::printf("The log holds no register writes: record with \"REG write\" ticked in the"
+                    " \"Recording Option\" window to see what the voices do.\n");
     if (used > 0)
         std::printf("%5s %7s %10s %10s %-17s %-5s %-3s %-6s %s\n", "voice", "key-ons", "first on", "last off",
                     "sample rate Hz", "noise", "FM", "reverb", "samples at");
@@ -187,7 +191,7 @@ int runVoices(const std::vector<std::string>& args)
             std::fprintf(stderr, "spuhost voices: %s: %s\n", path.c_str(), error.c_str());
         return 1;
     }
-    printTable(path, traffic);
+    printTable(path, traffic, isLog);
     if (pngPath.empty())
         return 0;
 

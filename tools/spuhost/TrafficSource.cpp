@@ -97,10 +97,7 @@ bool readLogTraffic(const std::string& path, VoiceTraffic& into, std::string& er
     for (int i = 0; i < VoiceTraffic::RegisterCount; ++i)
         registers[i] = static_cast<uint16_t>(image[2 * i] | image[2 * i + 1] << 8);
     into = VoiceTraffic(registers);
-    // Loading the snapshot writes every register again, the key-on and then the
-    // key-off words among them: the voices they name start (and stop) at frame 0.
-    for (unsigned long address : {0x1F801D88UL, 0x1F801D8AUL, 0x1F801D8CUL, 0x1F801D8EUL})
-        into.write(0, address, registers[(address - VoiceTraffic::RegisterBase) / 2]);
+    into.keyFromSnapshot(); // as the replay loads it
 
     LogFile::Entry entry;
     LogFile::Result read;

@@ -48,6 +48,18 @@ bool VoiceTraffic::voiceBit(unsigned long lowAddress, int v) const
 
 void VoiceTraffic::write(uint32_t frame, unsigned long address, uint16_t value)
 {
+    ++writeCount;
+    apply(frame, address, value);
+}
+
+void VoiceTraffic::keyFromSnapshot()
+{
+    for (unsigned long address : {KeyOnLow, KeyOnLow + 2, KeyOffLow, KeyOffLow + 2})
+        apply(0, address, reg(address));
+}
+
+void VoiceTraffic::apply(uint32_t frame, unsigned long address, uint16_t value)
+{
     latest = std::max(latest, frame);
     unsigned long decoded;
     if (!decode(address, decoded))

@@ -47,12 +47,18 @@ public:
 
     // A register write at frame `frame` (never before the last one's).
     void write(uint32_t frame, unsigned long address, uint16_t value);
+    // What loading the start registers as a save state does at frame 0: it writes
+    // every register again, the key-on words among them and then the key-off words,
+    // so the voices they name start (and stop) there. Counts as no write.
+    void keyFromSnapshot();
     // XA or CD-DA audio handed over at that frame.
     void cdInput(uint32_t frame);
     // The end of the recording: voices still keyed sound to here.
     void finish(uint32_t endFrame);
 
     const Voice& voice(int v) const { return voices[v]; }
+    // The register writes seen, of any register.
+    unsigned long writes() const { return writeCount; }
     uint32_t duration() const { return endFrame; }
     // Frames of the first and last CD input, and how many there were.
     unsigned long cdInputs() const { return cdCount; }
@@ -66,6 +72,7 @@ public:
 private:
     uint16_t& reg(unsigned long address) { return registers[(address - RegisterBase) / 2]; }
     uint16_t voiceReg(int v, int offset) const { return registers[(16 * v + offset) / 2]; }
+    void apply(uint32_t frame, unsigned long address, uint16_t value);
     bool voiceBit(unsigned long lowAddress, int v) const;
     void keyOn(int v, uint32_t frame);
     void keyOff(int v, uint32_t frame);
@@ -74,6 +81,7 @@ private:
     uint16_t registers[RegisterCount];
     Voice voices[Voices];
     bool keyed[Voices] = {};
+    unsigned long writeCount = 0;
     uint32_t latest = 0; // the frame of the last write
     uint32_t endFrame = 0;
     unsigned long cdCount = 0;
