@@ -28,20 +28,20 @@ TEST(VoiceTrafficTest, KeyOnsStartSpansThatKeyOffsEndAndTheEndCloses)
     traffic.finish(200);
 
     const VoiceTraffic::Voice& v0 = traffic.voice(0);
-    ASSERT_EQ(1u, v0.keyOns);
+    ASSERT_EQ(1u, v0.keyOns());
     EXPECT_EQ(10u, v0.spans[0].on);
     EXPECT_EQ(50u, v0.spans[0].off);
     const VoiceTraffic::Voice& v2 = traffic.voice(2);
-    ASSERT_EQ(2u, v2.keyOns);
+    ASSERT_EQ(2u, v2.keyOns());
     ASSERT_EQ(2u, v2.spans.size());
     EXPECT_EQ(70u, v2.spans[0].off) << "a key-on of a keyed voice ends its span";
     EXPECT_EQ(70u, v2.spans[1].on);
     EXPECT_EQ(200u, v2.spans[1].off) << "still keyed at the end";
-    ASSERT_EQ(1u, traffic.voice(23).keyOns);
+    ASSERT_EQ(1u, traffic.voice(23).keyOns());
     EXPECT_EQ(80u, traffic.voice(23).spans[0].on);
     EXPECT_EQ(90u, traffic.voice(23).spans[0].off);
-    EXPECT_EQ(0u, traffic.voice(1).keyOns);
-    EXPECT_EQ(0u, traffic.voice(16).keyOns) << "bit 0 of the high word is voice 16, not written";
+    EXPECT_EQ(0u, traffic.voice(1).keyOns());
+    EXPECT_EQ(0u, traffic.voice(16).keyOns()) << "bit 0 of the high word is voice 16, not written";
     EXPECT_EQ(200u, traffic.duration());
 }
 
@@ -95,6 +95,6 @@ TEST(VoiceTrafficTest, ModulationOfVoiceZeroAndMirrorAddresses)
     EXPECT_EQ(3u, traffic.firstCdInput());
     EXPECT_EQ(9u, traffic.lastCdInput());
     for (int v = 2; v < VoiceTraffic::Voices; ++v)
-        EXPECT_EQ(0u, traffic.voice(v).keyOns) << v;
+        EXPECT_EQ(0u, traffic.voice(v).keyOns()) << v;
 }
 } // namespace

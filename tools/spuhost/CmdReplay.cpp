@@ -163,10 +163,9 @@ int replayStems(const std::string& pluginPath, const std::string& logPath, LogFi
                 const LogFile::Summary& summary, const std::string& dir)
 {
     VoiceTraffic traffic;
-    std::string error;
-    if (!readLogTraffic(logPath, traffic, error))
+    if (!readLogTraffic(log, traffic))
     {
-        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), error.c_str());
+        std::fprintf(stderr, "spuhost replay: %s: %s\n", logPath.c_str(), log.error().c_str());
         return 1;
     }
     if (!Stems::makeFolder(dir, "replay"))

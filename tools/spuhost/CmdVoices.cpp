@@ -65,7 +65,7 @@ void printTable(const std::string& path, const VoiceTraffic& traffic, bool isLog
 {
     int used = 0;
     for (int v = 0; v < VoiceTraffic::Voices; ++v)
-        used += traffic.voice(v).keyOns > 0;
+        used += traffic.voice(v).keyOns() > 0;
     std::printf("%s: %.3f s, %d of %d voices keyed on\n", path.c_str(),
                 VoiceTraffic::seconds(traffic.duration()), used, VoiceTraffic::Voices);
     // The recording window's event options may have left them out.
@@ -78,7 +78,7 @@ void printTable(const std::string& path, const VoiceTraffic& traffic, bool isLog
     for (int v = 0; v < VoiceTraffic::Voices; ++v)
     {
         const VoiceTraffic::Voice& voice = traffic.voice(v);
-        if (voice.keyOns == 0)
+        if (voice.keyOns() == 0)
             continue;
         char rate[40];
         if (voice.lowestPitch == voice.highestPitch)
@@ -86,7 +86,7 @@ void printTable(const std::string& path, const VoiceTraffic& traffic, bool isLog
         else
             std::snprintf(rate, sizeof(rate), "%.0f-%.0f", VoiceTraffic::pitchHz(voice.lowestPitch),
                           VoiceTraffic::pitchHz(voice.highestPitch));
-        std::printf("%5d %7u %8.3f s %8.3f s %-17s %-5s %-3s %-6s %s%s\n", v, voice.keyOns,
+        std::printf("%5d %7u %8.3f s %8.3f s %-17s %-5s %-3s %-6s %s%s\n", v, voice.keyOns(),
                     VoiceTraffic::seconds(voice.spans.front().on),
                     VoiceTraffic::seconds(voice.spans.back().off), rate, voice.noise ? "yes" : "-",
                     voice.modulated ? "yes" : "-", voice.reverb ? "yes" : "-", addresses(voice).c_str(),
@@ -98,9 +98,11 @@ void printTable(const std::string& path, const VoiceTraffic& traffic, bool isLog
                     VoiceTraffic::seconds(traffic.lastCdInput()));
 }
 
-// Renders the file through the plugin to read every voice's envelope level. Returns
-// the exit status.
-int renderLevels(const std::string& pluginPath, const std::string& path, bool isLog, VoiceLevels& levels)
+// Renders the script at path, or the log when one is given (open and checked, with
+// its summary), through the plugin to read every voice's envelope level. Returns the
+// exit status.
+int renderLevels(const std::string& pluginPath, const std::string& path, LogFile* log,
+                 const LogFile::Summary& summary, VoiceLevels& levels)
 {
     Plugin plugin;
     if (!loadPlugin(plugin, pluginPath))
@@ -114,21 +116,14 @@ int renderLevels(const std::string& pluginPath, const std::string& path, bool is
     ProgressLine progress(stderr, "spuhost voices: rendering");
     const bool terminal = isatty(STDERR_FILENO) != 0;
     bool ok = true;
-    if (isLog)
+    if (log != nullptr)
     {
-        LogFile log;
-        LogFile::Summary summary;
-        if (!log.open(path) || !log.check(summary))
-        {
-            std::fprintf(stderr, "spuhost voices: %s: %s\n", path.c_str(), log.error().c_str());
-            return 1;
-        }
         if (const char* missing = Replay::missingExport(plugin, summary))
         {
             std::fprintf(stderr, "spuhost voices: the plugin has no %s\n", missing);
             return 1;
         }
-        Replay replay(plugin, log);
+        Replay replay(plugin, *log);
         if (terminal)
             replay.setProgress([&progress](uint32_t done, uint32_t total) { progress.update(done, total); });
         ok = replay.run() == Replay::Completed;
@@ -184,13 +179,15 @@ int runVoices(const std::vector<std::string>& args)
 
     const bool isLog = looksLikeEventLog(path);
     VoiceTraffic traffic;
-    std::string error;
-    if (isLog ? !readLogTraffic(path, traffic, error) : !readScriptTraffic(path, traffic))
+    LogFile log;
+    LogFile::Summary summary;
+    if (isLog && (!log.open(path) || !log.check(summary) || !readLogTraffic(log, traffic)))
     {
-        if (isLog)
-            std::fprintf(stderr, "spuhost voices: %s: %s\n", path.c_str(), error.c_str());
+        std::fprintf(stderr, "spuhost voices: %s: %s\n", path.c_str(), log.error().c_str());
         return 1;
     }
+    if (!isLog && !readScriptTraffic(path, traffic))
+        return 1;
     printTable(path, traffic, isLog);
     if (pngPath.empty())
         return 0;
@@ -200,7 +197,7 @@ int runVoices(const std::vector<std::string>& args)
     VoiceLevels levels(traffic.duration(), columns);
     if (!pluginPath.empty())
     {
-        const int status = renderLevels(pluginPath, path, isLog, levels);
+        const int status = renderLevels(pluginPath, path, isLog ? &log : nullptr, summary, levels);
         if (status != 0)
             return status;
     }
@@ -208,7 +205,7 @@ int runVoices(const std::vector<std::string>& args)
     int lanes = 0;
     for (int v = 0; v < VoiceTraffic::Voices; ++v)
     {
-        if (traffic.voice(v).keyOns == 0)
+        if (traffic.voice(v).keyOns() == 0)
             continue;
         ++lanes;
         if (!pluginPath.empty())

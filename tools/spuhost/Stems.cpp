@@ -31,7 +31,7 @@ bool makeFolder(const std::string& dir, const char* command)
 
 bool canSound(const VoiceTraffic& traffic, int source)
 {
-    return source == VoiceMask::Cd ? traffic.cdInputs() > 0 : traffic.voice(source).keyOns > 0;
+    return source == VoiceMask::Cd ? traffic.cdInputs() > 0 : traffic.voice(source).keyOns() > 0;
 }
 
 bool sounds(const short* frames, unsigned long count)

@@ -83,15 +83,10 @@ bool readScriptTraffic(const std::string& script, VoiceTraffic& into)
     return ran;
 }
 
-bool readLogTraffic(const std::string& path, VoiceTraffic& into, std::string& error)
+bool readLogTraffic(LogFile& log, VoiceTraffic& into)
 {
-    LogFile log;
-    LogFile::Summary summary;
-    if (!log.open(path) || !log.check(summary))
-    {
-        error = log.error();
+    if (!log.rewind())
         return false;
-    }
     uint16_t registers[VoiceTraffic::RegisterCount];
     const std::vector<unsigned char>& image = log.registerImage();
     for (int i = 0; i < VoiceTraffic::RegisterCount; ++i)
@@ -108,11 +103,8 @@ bool readLogTraffic(const std::string& path, VoiceTraffic& into, std::string& er
         else if (entry.type == LogFile::XAplay || entry.type == LogFile::CDDAplay)
             into.cdInput(entry.time);
     }
-    if (read == LogFile::Bad)
-    {
-        error = log.error();
+    if (read == LogFile::Bad || !log.rewind())
         return false;
-    }
     into.finish(log.duration());
     return true;
 }

@@ -112,7 +112,6 @@ void VoiceTraffic::keyOn(int v, uint32_t frame)
     Voice& voice = voices[v];
     keyOff(v, frame); // a key-on of a keyed voice starts it again
     keyed[v] = true;
-    ++voice.keyOns;
     voice.spans.push_back(Span{frame, frame});
     const uint32_t start = 8u * voiceReg(v, StartAddress);
     if (std::find(voice.startAddresses.begin(), voice.startAddresses.end(), start) ==

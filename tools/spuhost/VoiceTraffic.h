@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <utility>
 #include <vector>
 
 // What the register traffic of a recording or a script tells of each voice, without
@@ -29,8 +27,8 @@ public:
 
     struct Voice
     {
-        unsigned keyOns = 0;
-        std::vector<Span> spans;
+        std::vector<Span> spans; // one a key-on
+        unsigned keyOns() const { return static_cast<unsigned>(spans.size()); }
         std::vector<uint32_t> startAddresses; // in bytes, each once, in the order first used
         uint16_t lowestPitch = 0xFFFF;        // pitch register values while keyed
         uint16_t highestPitch = 0;
